@@ -1,0 +1,110 @@
+#pragma once
+
+#include "controls/basic_controls.h"
+#include "controls/progress_bar.h"
+#include "controls/status_bar.h"
+#include "fs/file_system.h"
+#include "platform/event_pump.h"
+#include "search/collector.h"
+#include "search/masks.h"
+#include "search/path_list.h"
+
+#include <QWidget>
+#include <string>
+#include <vector>
+
+namespace qevra {
+
+class TForm2;
+class TAboutBox;
+
+// Texts the main window and the search share.
+inline const QString kNoDirectory = QStringLiteral("не выбран");
+inline const QString kScanningText = QStringLiteral("    Идет сканирование каталога");
+inline const QString kSearchingText = QStringLiteral("    Идет поиск копий файлов");
+
+// The main window: the choice of directories, extension and criterion, the
+// search and its Stop, and the hidden lists that carry a search's data.
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The copies editor and the About box, created after this window.
+    void setPeers(TForm2* form2, TAboutBox* aboutBox);
+    TForm2* form2() const { return form2_; }
+    TAboutBox* aboutBox() const { return aboutBox_; }
+
+    // Visible controls.
+    controls::TxpButton* xpButton1;
+    controls::TxpButton* xpButton2;
+    controls::TxpButton* xpButton3;
+    controls::TxpButton* xpButton4;
+    controls::Label* Label3;
+    controls::Label* Label2;
+    controls::Label* Label4;
+    controls::TfsComboBox* proComboBox1;
+    controls::TxpButton* fsBitBtn4;
+    controls::Label* Label5;
+    controls::TxpCheckBox* checkbox1;
+    controls::TxpCheckBox* CheckBox2;
+    controls::TxpCheckBox* CheckBox3;
+    controls::ProgressBar* ProgressBar1;
+    controls::StatusBar* StatusBar1;
+
+    // Hidden lists: candidates, first copies, second copies, roots.
+    search::PathList ListBox1;
+    search::PathList ListBox2;
+    search::PathList ListBox3;
+    search::PathList ListBox4;
+    // Lists the matching plain files of one directory.
+    search::FileLister FileListBox1;
+    // The folder dialog's prompt.
+    const QString folderDialog1Caption = QStringLiteral("Выберите папку для поиска дубликатов");
+
+    // Handlers.
+    void FormCreate();
+    void FormMouseMove();
+    void Label2MouseMove();
+    void ProgressBar1MouseMove();
+    void StatusBar1MouseMove();
+    void xpButton1Click();
+    void xpButton2Click();
+    void xpButton3Click();
+    void xpButton4Click();
+    void xpButton5Click();
+    void checkbox1Click();
+    void xpCheckBox1Click();
+    void xpCheckBox2Click();
+
+    // The search's routines.
+    void DirSize(const std::string& dir);
+
+    // True while a search command runs.
+    bool searching() const { return searching_; }
+
+    // The file system the search reads (a test may put a double here).
+    fs::FileSystem* fileSystem = &fs::realFileSystem();
+    // The events step of the long loops, throttled in time.
+    platform::EventPump pump;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    class SearchRun;
+    bool enterDirectory();
+
+    TForm2* form2_ = nullptr;
+    TAboutBox* aboutBox_ = nullptr;
+
+    // The running search's snapshot of its inputs.
+    bool searching_ = false;
+    bool endAfterSearch_ = false;
+    std::vector<search::WildcardMatcher> masks_;
+};
+
+} // namespace qevra

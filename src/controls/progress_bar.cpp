@@ -1,0 +1,51 @@
+#include "controls/progress_bar.h"
+
+#include <QPainter>
+
+namespace qevra::controls {
+
+ProgressBar::ProgressBar(QWidget* parent)
+    : QWidget(parent)
+{
+}
+
+void ProgressBar::setMaximum(int maximum)
+{
+    if (maximum == max_)
+        return;
+    max_ = maximum;
+    if (position_ > max_)
+        position_ = max_;
+    update();
+}
+
+bool ProgressBar::setPosition(int position)
+{
+    if (position > max_)
+        return false;
+    if (position != position_) {
+        const int before = filledWidth(width(), position_, max_);
+        position_ = position;
+        if (filledWidth(width(), position_, max_) != before)
+            update();
+    }
+    return true;
+}
+
+int ProgressBar::filledWidth(int width, int position, int maximum)
+{
+    if (maximum <= 0 || position <= 0 || width <= 0)
+        return 0;
+    const long long w = width, p = position, m = maximum;
+    return static_cast<int>((2 * w * p + m) / (2 * m));
+}
+
+void ProgressBar::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    const int filled = filledWidth(width(), position_, max_);
+    painter.fillRect(QRect(0, 0, filled, height()), palette().color(QPalette::Highlight));
+    painter.fillRect(QRect(filled, 0, width() - filled, height()), palette().color(QPalette::Base));
+}
+
+} // namespace qevra::controls

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QApplication>
+
+namespace qevra {
+
+// The application object: its event delivery reports what escapes a
+// handler. The silent abort is swallowed; any other exception releases the
+// mouse and shows the error box, and the loop goes on.
+class Application : public QApplication {
+    Q_OBJECT
+public:
+    Application(int& argc, char** argv);
+    bool notify(QObject* receiver, QEvent* event) override;
+
+    // Reports an exception as the event loop does.
+    static void handleException(std::exception_ptr error);
+};
+
+} // namespace qevra

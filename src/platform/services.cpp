@@ -1,0 +1,143 @@
+#include "platform/services.h"
+
+#include "platform/folder_dialog.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+namespace qevra::platform {
+
+extern "C" char** environ;
+
+namespace {
+
+void centreOnScreen(QWidget& box)
+{
+    box.adjustSize();
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect frame = box.frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    box.move(frame.topLeft());
+}
+
+void runBox(QMessageBox::Icon icon, const QString& text)
+{
+    QMessageBox box(icon, kApplicationTitle, text);
+    // Set explicitly so that a translation never changes it.
+    QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box.setDefaultButton(ok);
+    box.setEscapeButton(ok);
+    centreOnScreen(box);
+    box.exec();
+}
+
+class RealMessageBoxes final : public MessageBoxes {
+public:
+    void showMessage(const QString& text) override { runBox(QMessageBox::NoIcon, text); }
+    void showError(const QString& text) override { runBox(QMessageBox::Critical, text); }
+};
+
+class RealFolderBrowser final : public FolderBrowser {
+public:
+    std::optional<std::string> browse(QWidget* parent, const QString& prompt) override
+    {
+        return FolderDialog::browse(parent, prompt);
+    }
+};
+
+class RealDesktop final : public Desktop {
+public:
+    void open(const std::string& target) override { launchDetached("xdg-open", target); }
+};
+
+RealMessageBoxes realBoxes;
+RealFolderBrowser realBrowser;
+RealDesktop realDesktop;
+MessageBoxes* currentBoxes = &realBoxes;
+FolderBrowser* currentBrowser = &realBrowser;
+Desktop* currentDesktop = &realDesktop;
+bool isEnding = false;
+
+} // namespace
+
+MessageBoxes& messageBoxes()
+{
+    return *currentBoxes;
+}
+FolderBrowser& folderBrowser()
+{
+    return *currentBrowser;
+}
+Desktop& desktop()
+{
+    return *currentDesktop;
+}
+
+void setMessageBoxes(MessageBoxes* boxes)
+{
+    currentBoxes = boxes ? boxes : &realBoxes;
+}
+void setFolderBrowser(FolderBrowser* browser)
+{
+    currentBrowser = browser ? browser : &realBrowser;
+}
+void setDesktop(Desktop* desktop)
+{
+    currentDesktop = desktop ? desktop : &realDesktop;
+}
+
+void setEnding(bool value)
+{
+    isEnding = value;
+}
+bool ending()
+{
+    return isEnding;
+}
+
+void ShowMessage(const QString& text)
+{
+    if (!isEnding)
+        messageBoxes().showMessage(text);
+}
+
+QString errorBoxText(const QString& message)
+{
+    if (!message.isEmpty() && message.back().unicode() > u'.')
+        return message + u'.';
+    return message;
+}
+
+} // namespace qevra::platform
+
+namespace qevra::platform {
+
+bool launchDetached(const char* program, const std::string& argument)
+{
+    // Started directly, never through a shell, with the argument's exact
+    // bytes; in a session of its own so that it outlives nothing of ours.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    std::string programCopy = program;
+    std::string argumentCopy = argument;
+    char* argv[] = { programCopy.data(), argumentCopy.data(), nullptr };
+    pid_t pid = 0;
+    const int failed = posix_spawnp(&pid, program, nullptr, &attributes, argv, environ);
+    posix_spawnattr_destroy(&attributes);
+    if (failed)
+        return false;
+    // Reap the child whenever it ends, so that it leaves no zombie.
+    std::thread([pid] { ::waitpid(pid, nullptr, 0); }).detach();
+    return true;
+}
+
+} // namespace qevra::platform

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+#include <string>
+
+class QWidget;
+
+namespace qevra::platform {
+
+// The application title: task-bar text and the title of every box.
+inline const QString kApplicationTitle = QStringLiteral("Qevra");
+
+// Modal boxes of one line of text.
+class MessageBoxes {
+public:
+    virtual ~MessageBoxes() = default;
+    // The ordinary message box: no icon, one "OK" that Enter and Esc press.
+    virtual void showMessage(const QString& text) = 0;
+    // The error box: stop icon, one "OK".
+    virtual void showError(const QString& text) = 0;
+};
+
+// The modal folder-browse dialog.
+class FolderBrowser {
+public:
+    virtual ~FolderBrowser() = default;
+    // The chosen directory's path (file-system bytes), or nothing when the
+    // user cancelled.
+    virtual std::optional<std::string> browse(QWidget* parent, const QString& prompt) = 0;
+};
+
+// The desktop's "open" action for a file, a mailto: link or a web address.
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+    virtual void open(const std::string& target) = 0;
+};
+
+// The services in use: the real ones unless a test installed doubles.
+MessageBoxes& messageBoxes();
+FolderBrowser& folderBrowser();
+Desktop& desktop();
+
+// Installs a double (nullptr puts the real service back).
+void setMessageBoxes(MessageBoxes* boxes);
+void setFolderBrowser(FolderBrowser* browser);
+void setDesktop(Desktop* desktop);
+
+// While the program is ending (the main window was closed during a search),
+// boxes close at once as if cancelled.
+void setEnding(bool ending);
+bool ending();
+
+// Starts `program` (found on PATH) with one argument, detached, without a
+// shell; false when it could not be started.
+bool launchDetached(const char* program, const std::string& argument);
+
+// ShowMessage: the ordinary message box, or nothing while the program ends.
+void ShowMessage(const QString& text);
+
+// The error box's text for an exception message: a full stop is appended
+// when the message is not empty and its last character's code is greater
+// than that of ".".
+QString errorBoxText(const QString& message);
+
+} // namespace qevra::platform

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "fs/file_system.h"
+#include "search/masks.h"
+#include "search/path_list.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qevra::search {
+
+// Lists the plain files of one directory read that match one mask: regular
+// files only, hidden (dot) names left out, sorted by their displayed names
+// with letter case ignored and ties broken by bytes. It keeps the last
+// listing until the next one.
+class FileLister {
+public:
+    void list(const fs::DirListing& listing, const WildcardMatcher& mask);
+    const std::vector<std::string_view>& names() const { return names_; }
+
+private:
+    std::vector<std::string_view> names_;
+};
+
+enum class CollectOutcome { Completed, Stopped };
+
+// Collects every matching file below `root` into `out`: in each directory
+// first its matching files, mask by mask, then the sub-trees of its
+// sub-directories in the order the file system lists them, depth first.
+// Symbolic links are neither collected nor followed; a directory that cannot
+// be read contributes nothing. `enterDirectory` runs at the start of every
+// directory, the root included; when it returns false the collection stops
+// there and reports Stopped.
+class Collector {
+public:
+    Collector(fs::FileSystem& fileSystem, FileLister& lister)
+        : fs_(fileSystem)
+        , lister_(lister)
+    {
+    }
+
+    CollectOutcome collect(const std::string& root, const std::vector<WildcardMatcher>& masks,
+        PathList& out, const std::function<bool()>& enterDirectory);
+
+private:
+    fs::FileSystem& fs_;
+    FileLister& lister_;
+    fs::DirListing listing_;
+};
+
+} // namespace qevra::search

@@ -1,0 +1,67 @@
+#include "support/doubles.h"
+
+namespace qevra::testing {
+
+void RecordingBoxes::showMessage(const QString& text)
+{
+    messages.push_back(text);
+    if (whileShown)
+        whileShown(text);
+}
+
+void RecordingBoxes::showError(const QString& text)
+{
+    errors.push_back(text);
+    if (whileShown)
+        whileShown(text);
+}
+
+std::optional<std::string> ScriptedFolderBrowser::browse(QWidget*, const QString& prompt)
+{
+    prompts.push_back(prompt);
+    if (answers.empty())
+        return std::nullopt;
+    auto answer = answers.front();
+    answers.pop_front();
+    return answer;
+}
+
+void RecordingDesktop::open(const std::string& target)
+{
+    opened.push_back(target);
+}
+
+RecordingBoxes& boxes()
+{
+    static RecordingBoxes instance;
+    return instance;
+}
+
+ScriptedFolderBrowser& folders()
+{
+    static ScriptedFolderBrowser instance;
+    return instance;
+}
+
+RecordingDesktop& desktop()
+{
+    static RecordingDesktop instance;
+    return instance;
+}
+
+void installDoubles()
+{
+    platform::setMessageBoxes(&boxes());
+    platform::setFolderBrowser(&folders());
+    platform::setDesktop(&desktop());
+}
+
+void resetDoubles()
+{
+    boxes() = RecordingBoxes();
+    folders() = ScriptedFolderBrowser();
+    desktop() = RecordingDesktop();
+    platform::setEnding(false);
+}
+
+} // namespace qevra::testing

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "platform/services.h"
+
+#include <QString>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qevra::testing {
+
+// Records every box instead of showing it.
+class RecordingBoxes : public platform::MessageBoxes {
+public:
+    void showMessage(const QString& text) override;
+    void showError(const QString& text) override;
+
+    std::vector<QString> messages;
+    std::vector<QString> errors;
+    // Runs inside a box, as the user's actions while it is open would.
+    std::function<void(const QString&)> whileShown;
+};
+
+// Answers each folder dialog with the next scripted answer (nothing left:
+// cancelled) and records the prompts it was asked with.
+class ScriptedFolderBrowser : public platform::FolderBrowser {
+public:
+    std::optional<std::string> browse(QWidget* parent, const QString& prompt) override;
+
+    std::deque<std::optional<std::string>> answers;
+    std::vector<QString> prompts;
+};
+
+// Records every desktop open.
+class RecordingDesktop : public platform::Desktop {
+public:
+    void open(const std::string& target) override;
+
+    std::vector<std::string> opened;
+};
+
+RecordingBoxes& boxes();
+ScriptedFolderBrowser& folders();
+RecordingDesktop& desktop();
+
+// Installs the three doubles as the program's services.
+void installDoubles();
+// Empties their records and scripts, and clears the program's ending state.
+void resetDoubles();
+
+} // namespace qevra::testing

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "about/about_box.h"
+#include "app/main_window.h"
+#include "editor/copies_editor.h"
+#include "fs/file_system.h"
+#include "search/stop_flag.h"
+#include "support/doubles.h"
+
+#include <QTest>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <set>
+
+namespace qevra::testing {
+
+// The real file system with hooks: an action to run when a directory is
+// read (as a user acting in the middle of a search would), and directories
+// that read as unreadable.
+class HookedFileSystem : public fs::FileSystem {
+public:
+    bool readDirectory(const std::string& dir, fs::DirListing& out) override;
+    bool fileExists(const std::string& path) override { return real().fileExists(path); }
+    bool directoryExists(const std::string& path) override { return real().directoryExists(path); }
+    std::int64_t measure(const std::string& path) override;
+    std::unique_ptr<fs::ReadStream> openRead(const std::string& path) override;
+    bool readAttributes(const std::string& path, std::uint32_t& attributes) override;
+    bool writeAttributes(const std::string& path, std::uint32_t attributes) override;
+    bool deleteFile(const std::string& path) override;
+
+    std::function<void(const std::string&)> onReadDirectory;
+    std::set<std::string> unreadable;
+    std::vector<std::string> reads;
+
+private:
+    static fs::FileSystem& real() { return fs::realFileSystem(); }
+};
+
+// The three windows as start-up makes them, with the doubles installed and
+// the main window shown.
+class FormsTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Chooses the directories through the folder-dialog double, as a user
+    // pressing "Выбрать каталог" and then "Добавить каталог" would.
+    void chooseDirectories(const std::vector<std::string>& dirs);
+    // Types the extension text into the extension box.
+    void typeExtension(const QString& text);
+    void click(QWidget* widget);
+
+    std::unique_ptr<TForm1> form1;
+    std::unique_ptr<TForm2> form2;
+    std::unique_ptr<TAboutBox> about;
+    HookedFileSystem fileSystem;
+};
+
+// Sends each character as a key press of its own (works for any alphabet).
+void typeText(QWidget* widget, const QString& text);
+
+} // namespace qevra::testing

@@ -1,0 +1,122 @@
+#include "support/temp_tree.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <grp.h>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern "C" char** environ;
+
+namespace qevra::testing {
+
+namespace {
+
+void makeParents(const std::string& path)
+{
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        ::mkdir(path.substr(0, slash).c_str(), 0755);
+    }
+}
+
+int waitFor(pid_t pid)
+{
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+TempTree::TempTree()
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/qevra-test-XXXXXX";
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    root_ = pattern;
+    // Readable and searchable by the unprivileged children of some tests.
+    ::chmod(root_.c_str(), 0755);
+}
+
+TempTree::~TempTree()
+{
+    // rm copes with trees deeper than a path can name and with directories
+    // that were made unreadable.
+    ::chmod(root_.c_str(), 0755);
+    char rm[] = "rm";
+    char flags[] = "-rf";
+    char* argv[] = { rm, flags, root_.data(), nullptr };
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, "rm", nullptr, nullptr, argv, environ) == 0)
+        waitFor(pid);
+}
+
+std::string TempTree::path(std::string_view relative) const
+{
+    return root_ + "/" + std::string(relative);
+}
+
+std::string TempTree::dir(std::string_view relative) const
+{
+    const std::string full = path(relative);
+    makeParents(full + "/");
+    return full;
+}
+
+std::string TempTree::file(std::string_view relative, std::string_view content) const
+{
+    const std::string full = path(relative);
+    makeParents(full);
+    std::ofstream out(full, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + full);
+    return full;
+}
+
+std::string TempTree::sizedFile(std::string_view relative, std::size_t size, char fill) const
+{
+    return file(relative, std::string(size, fill));
+}
+
+std::string TempTree::link(std::string_view relative, std::string_view target) const
+{
+    const std::string full = path(relative);
+    makeParents(full);
+    if (::symlink(std::string(target).c_str(), full.c_str()) != 0)
+        throw std::runtime_error("cannot link " + full);
+    return full;
+}
+
+int runUnprivileged(const std::function<int()>& work)
+{
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        const gid_t nobodyGroup = 65534;
+        const uid_t nobody = 65534;
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobodyGroup) != 0 || ::setuid(nobody) != 0)
+            ::_exit(125);
+        ::_exit(work());
+    }
+    return waitFor(pid);
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+} // namespace qevra::testing

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qevra::testing {
+
+// A real temporary directory tree, removed with everything in it (however
+// deep, whatever its permissions) when the object goes.
+class TempTree {
+public:
+    TempTree();
+    ~TempTree();
+    TempTree(const TempTree&) = delete;
+    TempTree& operator=(const TempTree&) = delete;
+
+    const std::string& root() const { return root_; }
+    // root + "/" + relative
+    std::string path(std::string_view relative) const;
+    // Creates the directory and its parents; returns its full path.
+    std::string dir(std::string_view relative) const;
+    // Creates a file with the content (parents included); returns its path.
+    std::string file(std::string_view relative, std::string_view content = {}) const;
+    // Creates a file of `size` bytes of `fill`.
+    std::string sizedFile(std::string_view relative, std::size_t size, char fill = 'x') const;
+    // Creates a symbolic link at `relative` pointing to `target`.
+    std::string link(std::string_view relative, std::string_view target) const;
+
+private:
+    std::string root_;
+};
+
+// Runs `work` in a child process that has dropped root's privileges (to the
+// "nobody" user), so that permissions stop it as they stop a user. Returns
+// the child's exit status, or -1 when it did not exit normally.
+int runUnprivileged(const std::function<int()>& work);
+
+// Reads a whole file; empty when it cannot be read.
+std::string readFile(const std::string& path);
+
+} // namespace qevra::testing

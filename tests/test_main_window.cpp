@@ -1,0 +1,396 @@
+// The main window driven through real input: directory choice, criteria,
+// hints, the search command's checks, the collection, Stop and the guard
+// against a second search.
+#include "support/form_fixture.h"
+#include "support/temp_tree.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QLineEdit>
+#include <QTimer>
+
+using namespace qevra;
+using namespace qevra::testing;
+
+namespace {
+
+std::vector<std::string> candidates(const TForm1& form)
+{
+    return form.ListBox1.toVector();
+}
+
+} // namespace
+
+using MainWindow = FormsTest;
+
+TEST_F(MainWindow, StartsInItsDesignedState)
+{
+    TForm1& f = *form1;
+    EXPECT_EQ(f.windowTitle(), "Qevra");
+    EXPECT_EQ(f.size(), QSize(495, 140));
+    EXPECT_EQ(f.palette().color(QPalette::Window), QColor(240, 251, 255));
+    EXPECT_EQ(f.font().pixelSize(), 11);
+    EXPECT_FALSE(f.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(f.Label2->text(), "не выбран");
+    EXPECT_EQ(f.xpButton3->text(), "Искать копии");
+    EXPECT_EQ(f.xpButton3->geometry(), QRect(256, 8, 121, 25));
+    EXPECT_EQ(f.fsBitBtn4->geometry(), QRect(280, 54, 77, 22));
+    EXPECT_EQ(f.proComboBox1->geometry(), QRect(120, 56, 153, 21));
+    EXPECT_EQ(f.CheckBox3->geometry(), QRect(312, 80, 97, 17));
+    EXPECT_EQ(f.StatusBar1->geometry(), QRect(0, 124, 495, 16));
+    EXPECT_EQ(f.xpButton1->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(f.checkbox1->cursor().shape(), Qt::PointingHandCursor);
+
+    QStringList items;
+    for (int i = 0; i < f.proComboBox1->count(); ++i)
+        items << f.proComboBox1->itemText(i);
+    EXPECT_EQ(items,
+        QStringList({ "avi", "bmp", "doc", "exe", "gif", "htm", "html", "jpeg", "jpg", "lnk", "mid",
+            "mp3", "mpeg", "mpg", "rar", "txt", "zip", "Видео (avi,mpeg,mpg)",
+            "Графика (jpg,jpeg,bmp,gif)" }));
+    EXPECT_EQ(f.proComboBox1->maxVisibleItems(), 8);
+    EXPECT_EQ(f.proComboBox1->currentText(), "");
+    EXPECT_EQ(f.proComboBox1->currentIndex(), -1);
+    for (auto* box : { f.checkbox1, f.CheckBox2, f.CheckBox3 }) {
+        EXPECT_FALSE(box->isChecked());
+        EXPECT_TRUE(box->isEnabled());
+    }
+    EXPECT_EQ(f.StatusBar1->text(), "");
+    EXPECT_EQ(f.ProgressBar1->position(), 0);
+    EXPECT_EQ(f.ProgressBar1->minimum(), 1);
+    EXPECT_EQ(f.ProgressBar1->maximum(), 100);
+    EXPECT_TRUE(f.ListBox4.empty());
+    EXPECT_EQ(search::StopFlag, 0);
+    EXPECT_FALSE(form2->isVisible());
+    EXPECT_FALSE(about->isVisible());
+}
+
+TEST_F(MainWindow, TabWalksTheDesignedFocusOrder)
+{
+    TForm1& f = *form1;
+    f.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    f.proComboBox1->setFocus();
+    const std::vector<QWidget*> order = { f.xpButton1, f.xpButton2, f.xpButton3, f.xpButton4,
+        f.fsBitBtn4, f.checkbox1, f.CheckBox2, f.CheckBox3 };
+    for (QWidget* next : order) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next) << next->metaObject()->className();
+    }
+}
+
+TEST_F(MainWindow, ExtensionBoxCompletesInlineWithTheFirstMatchingItem)
+{
+    QLineEdit* edit = form1->proComboBox1->lineEdit();
+    form1->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form1.get()));
+    form1->proComboBox1->setFocus();
+    typeText(edit, "H");
+    EXPECT_EQ(edit->text(), "Htm"); // first item beginning with "h", case ignored
+    EXPECT_EQ(edit->selectedText(), "tm");
+    typeText(edit, "tmL");
+    EXPECT_EQ(form1->proComboBox1->currentText().toLower(), "html");
+    QTest::keyClick(edit, Qt::Key_Return);
+    // Enter never adds the typed text as an item.
+    EXPECT_EQ(form1->proComboBox1->count(), 19);
+
+    typeExtension("log");
+    EXPECT_EQ(form1->proComboBox1->currentText(), "log");
+    typeExtension(QStringLiteral("Гра"));
+    EXPECT_EQ(form1->proComboBox1->currentText(), QStringLiteral("Графика (jpg,jpeg,bmp,gif)"));
+}
+
+TEST_F(MainWindow, AddingBeforeChoosingAsksForTheMainDirectory)
+{
+    click(form1->xpButton2);
+    EXPECT_EQ(boxes().messages, std::vector<QString> { "Выберите основной каталог" });
+    EXPECT_TRUE(folders().prompts.empty());
+    EXPECT_EQ(form1->Label2->text(), "не выбран");
+    EXPECT_TRUE(form1->ListBox4.empty());
+}
+
+TEST_F(MainWindow, ChoosingAndAddingDirectoriesBuildsTheRootList)
+{
+    TForm1& f = *form1;
+    chooseDirectories({ "/c", "/d", "/e", "/d" });
+    EXPECT_EQ(f.Label2->text(), "/c + /d + /e + /d");
+    EXPECT_EQ(f.ListBox4.toVector(), (std::vector<std::string> { "/c", "/d", "/e", "/d" }));
+    for (const QString& prompt : folders().prompts)
+        EXPECT_EQ(prompt, "Выберите папку для поиска дубликатов");
+
+    // Cancelling either dialog changes nothing.
+    click(f.xpButton1);
+    click(f.xpButton2);
+    EXPECT_EQ(f.Label2->text(), "/c + /d + /e + /d");
+    EXPECT_EQ(f.ListBox4.size(), 4u);
+
+    chooseDirectories({ "/" });
+    EXPECT_EQ(f.Label2->text(), "/");
+    EXPECT_EQ(f.ListBox4.toVector(), std::vector<std::string> { "/" });
+
+    // A path that is not UTF-8 keeps its bytes in the root list.
+    chooseDirectories({ "/caf\xe9" });
+    EXPECT_EQ(f.ListBox4.toVector(), std::vector<std::string> { "/caf\xe9" });
+    EXPECT_TRUE(boxes().messages.empty());
+}
+
+TEST_F(MainWindow, CheckingOneCriterionDisablesTheOtherTwo)
+{
+    TForm1& f = *form1;
+    const std::vector<controls::TxpCheckBox*> all = { f.checkbox1, f.CheckBox2, f.CheckBox3 };
+    for (auto* chosen : all) {
+        click(chosen);
+        EXPECT_TRUE(chosen->isChecked());
+        for (auto* other : all) {
+            if (other == chosen)
+                continue;
+            EXPECT_FALSE(other->isEnabled());
+            click(other); // a disabled box takes no click
+            EXPECT_FALSE(other->isChecked());
+        }
+        click(chosen);
+        EXPECT_FALSE(chosen->isChecked());
+        for (auto* box : all)
+            EXPECT_TRUE(box->isEnabled());
+    }
+    // Space toggles too, and the handler follows.
+    f.CheckBox2->setFocus();
+    QTest::keyClick(f.CheckBox2, Qt::Key_Space);
+    EXPECT_TRUE(f.CheckBox2->isChecked());
+    EXPECT_FALSE(f.checkbox1->isEnabled());
+}
+
+TEST_F(MainWindow, MouseOverHintsSetTheStatusText)
+{
+    TForm1& f = *form1;
+    QTest::mouseMove(f.Label2, QPoint(3, 3));
+    EXPECT_EQ(f.StatusBar1->text(), "   Имя каталога, в котором будет произведен поиск копий");
+    QTest::mouseMove(f.ProgressBar1, QPoint(10, 5));
+    EXPECT_EQ(f.StatusBar1->text(), "   Тут будет отображаться процесс поиска файлов");
+    // Controls without a hint leave the text alone.
+    QTest::mouseMove(f.xpButton1, QPoint(10, 10));
+    QTest::mouseMove(f.Label3, QPoint(2, 2));
+    QTest::mouseMove(f.checkbox1, QPoint(30, 8));
+    EXPECT_EQ(f.StatusBar1->text(), "   Тут будет отображаться процесс поиска файлов");
+    QTest::mouseMove(f.StatusBar1, QPoint(100, 8));
+    EXPECT_EQ(f.StatusBar1->text(), "   Здесь отображаются все действия программы");
+    QTest::mouseMove(&f, QPoint(450, 90)); // bare window area
+    EXPECT_EQ(f.StatusBar1->text(), " ");
+}
+
+TEST_F(MainWindow, AboutIsShownWithoutBeingModal)
+{
+    click(form1->xpButton4);
+    EXPECT_TRUE(about->isVisible());
+    EXPECT_FALSE(about->isModal());
+    click(form1->xpButton4);
+    EXPECT_TRUE(about->isVisible());
+    about->close();
+    EXPECT_FALSE(about->isVisible());
+    // The main window stayed usable throughout.
+    click(form1->xpButton2);
+    EXPECT_EQ(boxes().messages.size(), 1u);
+}
+
+TEST_F(MainWindow, SearchChecksItsInputsInOrderAndChangesNothingOnFailure)
+{
+    TForm1& f = *form1;
+    f.ListBox1.append("/kept");
+    f.StatusBar1->setText("before");
+    click(f.xpButton3);
+    EXPECT_EQ(boxes().messages, std::vector<QString> { "Выберите каталог" });
+
+    chooseDirectories({ "/nowhere" });
+    click(f.xpButton3);
+    EXPECT_EQ(boxes().messages.back(), "Выберите расширение файлов");
+
+    typeExtension("txt");
+    click(f.xpButton3);
+    EXPECT_EQ(boxes().messages.back(), "Выберите критерии поиска файлов");
+    EXPECT_EQ(boxes().messages.size(), 3u);
+
+    EXPECT_EQ(candidates(f), std::vector<std::string> { "/kept" });
+    EXPECT_EQ(f.StatusBar1->text(), "before");
+    EXPECT_FALSE(form2->isVisible());
+    EXPECT_TRUE(boxes().errors.empty());
+}
+
+TEST_F(MainWindow, SearchCollectsEveryRootInOrderAndShowsTheEditor)
+{
+    TempTree tree;
+    tree.file("one/a.txt");
+    tree.file("one/B.TXT");
+    tree.file("one/c.log");
+    tree.file("two/sub/d.txt");
+    TForm1& f = *form1;
+    f.ListBox2.append("/old");
+    chooseDirectories({ tree.path("two"), tree.path("one/"), tree.path("two") });
+    typeExtension("txt");
+    click(f.CheckBox3);
+    click(f.xpButton3);
+
+    EXPECT_EQ(candidates(f),
+        (std::vector<std::string> { tree.path("two/sub/d.txt"), tree.path("one/a.txt"),
+            tree.path("one/B.TXT"), tree.path("two/sub/d.txt") }));
+    EXPECT_TRUE(f.ListBox2.empty());
+    EXPECT_EQ(f.StatusBar1->text(), "    Идет поиск копий файлов");
+    EXPECT_TRUE(form2->isVisible());
+    EXPECT_TRUE(boxes().messages.empty());
+    EXPECT_TRUE(boxes().errors.empty());
+}
+
+TEST_F(MainWindow, UnreadableDirectoryIsSkippedSilently)
+{
+    TempTree tree;
+    tree.file("a/x.txt");
+    tree.file("b/y.txt");
+    fileSystem.unreadable.insert(tree.path("a"));
+    chooseDirectories({ tree.root() });
+    typeExtension("txt");
+    click(form1->checkbox1);
+    click(form1->xpButton3);
+    EXPECT_EQ(candidates(*form1), std::vector<std::string> { tree.path("b/y.txt") });
+    EXPECT_TRUE(boxes().messages.empty());
+    EXPECT_TRUE(boxes().errors.empty());
+}
+
+TEST_F(MainWindow, StopWhileIdleEndsTheNextSearchAtItsFirstDirectory)
+{
+    TempTree tree;
+    tree.file("a.txt");
+    TForm1& f = *form1;
+    chooseDirectories({ tree.root() });
+    typeExtension("txt");
+    click(f.CheckBox2);
+    f.ListBox1.append("/previous");
+
+    click(f.fsBitBtn4);
+    EXPECT_EQ(search::StopFlag, -1);
+    EXPECT_EQ(f.StatusBar1->text(), "");
+
+    click(f.xpButton3);
+    EXPECT_TRUE(f.ListBox1.empty());
+    EXPECT_EQ(f.StatusBar1->text(), "    Идет сканирование каталога");
+    EXPECT_EQ(search::StopFlag, 0);
+    EXPECT_FALSE(form2->isVisible());
+    EXPECT_TRUE(boxes().messages.empty());
+    EXPECT_TRUE(boxes().errors.empty());
+    EXPECT_FALSE(f.searching());
+
+    // The search after that runs normally.
+    click(f.xpButton3);
+    EXPECT_EQ(candidates(f), std::vector<std::string> { tree.path("a.txt") });
+    EXPECT_TRUE(form2->isVisible());
+}
+
+TEST_F(MainWindow, StopDuringTheCollectionKeepsWhatWasCollected)
+{
+    TempTree tree;
+    tree.file("a.txt");
+    tree.file("s/b.txt");
+    tree.file("s/t/c.txt");
+    TForm1& f = *form1;
+    chooseDirectories({ tree.root() });
+    typeExtension("txt");
+    click(f.CheckBox3);
+    f.ProgressBar1->setPosition(7);
+    // The user presses Stop while the search reads "s": the search ends when
+    // it enters the next directory.
+    fileSystem.onReadDirectory = [&](const std::string& dir) {
+        if (dir == tree.path("s"))
+            click(f.fsBitBtn4);
+    };
+    click(f.xpButton3);
+    EXPECT_EQ(
+        candidates(f), (std::vector<std::string> { tree.path("a.txt"), tree.path("s/b.txt") }));
+    EXPECT_EQ(f.StatusBar1->text(), "    Идет сканирование каталога");
+    EXPECT_EQ(f.ProgressBar1->position(), 7);
+    EXPECT_EQ(search::StopFlag, 0);
+    EXPECT_FALSE(form2->isVisible());
+    EXPECT_TRUE(boxes().messages.empty());
+    EXPECT_TRUE(boxes().errors.empty());
+}
+
+TEST_F(MainWindow, RunningSearchKeepsItsInputsAndIgnoresASecondPress)
+{
+    TempTree tree;
+    tree.file("first/a.txt");
+    tree.file("first/sub/b.txt");
+    tree.file("first/sub/b.log");
+    tree.file("second/c.txt");
+    TForm1& f = *form1;
+    chooseDirectories({ tree.path("first") });
+    typeExtension("txt");
+    click(f.checkbox1);
+
+    bool acted = false;
+    fileSystem.onReadDirectory = [&](const std::string&) {
+        if (acted)
+            return;
+        acted = true;
+        // In the middle of the search the user presses "Искать копии"
+        // again, chooses another directory, types another extension and
+        // switches the criterion.
+        click(f.xpButton3);
+        chooseDirectories({ tree.path("second") });
+        typeExtension("log");
+        click(f.checkbox1);
+        click(f.CheckBox2);
+    };
+    click(f.xpButton3);
+    EXPECT_EQ(candidates(f),
+        (std::vector<std::string> { tree.path("first/a.txt"), tree.path("first/sub/b.txt") }));
+    EXPECT_EQ(fileSystem.reads.size(), 2u); // each directory read once, one search only
+    EXPECT_TRUE(boxes().messages.empty());
+
+    // The next search takes the new inputs.
+    fileSystem.onReadDirectory = nullptr;
+    click(f.xpButton3);
+    EXPECT_TRUE(candidates(f).empty()); // "second" holds no .log file
+    EXPECT_EQ(f.ListBox4.toVector(), std::vector<std::string> { tree.path("second") });
+}
+
+TEST_F(MainWindow, ClosingDuringASearchEndsTheProgramWhenTheSearchReturns)
+{
+    TempTree tree;
+    tree.file("a.txt");
+    tree.file("s/b.txt");
+    TForm1& f = *form1;
+    chooseDirectories({ tree.root() });
+    typeExtension("txt");
+    click(f.CheckBox3);
+    bool visibleAfterClose = false;
+    fileSystem.onReadDirectory = [&](const std::string& dir) {
+        if (dir != tree.root())
+            return;
+        f.close();
+        visibleAfterClose = f.isVisible();
+        // A box the search opens meanwhile closes at once.
+        platform::ShowMessage("while ending");
+    };
+    QTimer::singleShot(0, &f, [&] { click(f.xpButton3); });
+    QTimer::singleShot(20000, [] { QCoreApplication::exit(3); });
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_TRUE(visibleAfterClose);
+    // The search ran to its end.
+    EXPECT_EQ(
+        candidates(f), (std::vector<std::string> { tree.path("a.txt"), tree.path("s/b.txt") }));
+    EXPECT_TRUE(boxes().messages.empty());
+}
+
+TEST_F(MainWindow, ClosingWhileIdleEndsTheProgram)
+{
+    form2->show();
+    QTimer::singleShot(0, form1.get(), [&] { form1->close(); });
+    QTimer::singleShot(20000, [] { QCoreApplication::exit(3); });
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+}
+
+TEST_F(MainWindow, ClosingTheEditorHidesItAndBringsBackTheMainWindow)
+{
+    form1->hide();
+    form2->show();
+    form2->close();
+    EXPECT_FALSE(form2->isVisible());
+    EXPECT_TRUE(form1->isVisible());
+}
