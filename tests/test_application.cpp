@@ -1,12 +1,20 @@
 // The event loop's error handling, the boxes' texts and the windows'
 // lifecycle.
 #include "about/about_box.h"
+#include "app/startup.h"
+#include "controls/progress_bar.h"
 #include "platform/exceptions.h"
 #include "platform/services.h"
+#include "search/stop_flag.h"
 #include "support/doubles.h"
 
+#include <QApplication>
+#include <QMessageBox>
 #include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 #include <gtest/gtest.h>
 #include <stdexcept>
@@ -123,4 +131,105 @@ TEST(AboutBoxWindow, OpensCentredFirstAndWhereLeftLater)
     EXPECT_FALSE(box.isVisible());
     box.show();
     EXPECT_EQ(box.pos(), QPoint(10, 20));
+}
+
+namespace {
+
+// Runs `act` on the modal box as soon as it is open.
+void whenModalOpens(std::function<void(QWidget*)> act)
+{
+    QTimer::singleShot(0, [act] {
+        QWidget* modal = QApplication::activeModalWidget();
+        ASSERT_NE(modal, nullptr);
+        act(modal);
+    });
+}
+
+} // namespace
+
+TEST(RealBoxes, MessageBoxHasTheTitleOneOkAndNoIconAndEnterOrEscCloseIt)
+{
+    platform::setMessageBoxes(nullptr);
+    for (const Qt::Key key : { Qt::Key_Return, Qt::Key_Escape }) {
+        bool checked = false;
+        whenModalOpens([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->windowTitle(), "Qevra");
+            EXPECT_EQ(box->text(), QStringLiteral("Выберите каталог"));
+            EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
+            ASSERT_EQ(box->buttons().size(), 1);
+            EXPECT_EQ(box->buttons().front()->text(), "OK");
+            const QPoint screenCentre = box->screen()->availableGeometry().center();
+            EXPECT_LE((box->frameGeometry().center() - screenCentre).manhattanLength(), 2);
+            checked = true;
+            QTest::keyClick(box, key);
+        });
+        platform::ShowMessage(QStringLiteral("Выберите каталог"));
+        EXPECT_TRUE(checked);
+    }
+    installDoubles();
+}
+
+TEST(RealBoxes, ErrorBoxHasTheStopIcon)
+{
+    platform::setMessageBoxes(nullptr);
+    bool checked = false;
+    whenModalOpens([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->windowTitle(), "Qevra");
+        EXPECT_EQ(box->icon(), QMessageBox::Critical);
+        EXPECT_EQ(box->text(), "I/O error 5.");
+        checked = true;
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    platform::messageBoxes().showError("I/O error 5.");
+    EXPECT_TRUE(checked);
+    installDoubles();
+}
+
+TEST(ProgressBarDrawing, FilledPartFollowsPositionOverMaximum)
+{
+    using controls::ProgressBar;
+    EXPECT_EQ(ProgressBar::filledWidth(473, 0, 100), 0);
+    EXPECT_EQ(ProgressBar::filledWidth(473, 100, 100), 473);
+    EXPECT_EQ(ProgressBar::filledWidth(473, 1, 100), 5); // 4.73 rounds up
+    EXPECT_EQ(ProgressBar::filledWidth(473, 1, 3), 158); // 157.67
+    EXPECT_EQ(ProgressBar::filledWidth(10, 1, 4), 3); // 2.5 rounds half up
+    EXPECT_EQ(ProgressBar::filledWidth(473, 5, 0), 0); // no maximum: empty, no division
+    EXPECT_EQ(ProgressBar::filledWidth(473, 3000000, 3000000), 473); // no overflow
+
+    QWidget window;
+    ProgressBar bar(&window);
+    bar.setGeometry(0, 0, 100, 15);
+    EXPECT_FALSE(bar.setPosition(101)); // refused
+    EXPECT_EQ(bar.position(), 0);
+    EXPECT_TRUE(bar.setPosition(30));
+    bar.setMaximum(0);
+    EXPECT_EQ(bar.position(), 0);
+    EXPECT_TRUE(bar.setPosition(0));
+    bar.setMaximum(4);
+    EXPECT_TRUE(bar.setPosition(1));
+    const QImage image = bar.grab().toImage();
+    const QColor filled = bar.palette().color(QPalette::Highlight);
+    const QColor empty = bar.palette().color(QPalette::Base);
+    EXPECT_EQ(image.pixelColor(24, 7), filled);
+    EXPECT_EQ(image.pixelColor(25, 7), empty);
+    EXPECT_EQ(image.pixelColor(99, 7), empty);
+}
+
+TEST(StartUp, CreatesTheMainWindowThenTheHiddenEditorAndAboutBox)
+{
+    resetDoubles();
+    Program program;
+    EXPECT_EQ(program.Form1.windowTitle(), "Qevra");
+    EXPECT_EQ(program.Form2.windowTitle(), QStringLiteral("Редактор копий"));
+    EXPECT_EQ(program.Form2.size(), QSize(654, 356));
+    EXPECT_EQ(program.AboutBox.windowTitle(), QStringLiteral("О программе"));
+    EXPECT_EQ(program.Form1.form2(), &program.Form2);
+    EXPECT_EQ(program.Form1.aboutBox(), &program.AboutBox);
+    EXPECT_FALSE(program.Form2.isVisible());
+    EXPECT_FALSE(program.AboutBox.isVisible());
+    EXPECT_EQ(search::StopFlag, 0);
 }

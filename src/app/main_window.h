@@ -7,6 +7,8 @@
 #include "platform/event_pump.h"
 #include "search/collector.h"
 #include "search/masks.h"
+#include "search/pairing.h"
+#include "search/path_column.h"
 #include "search/path_list.h"
 
 #include <QWidget>
@@ -55,8 +57,8 @@ public:
 
     // Hidden lists: candidates, first copies, second copies, roots.
     search::PathList ListBox1;
-    search::PathList ListBox2;
-    search::PathList ListBox3;
+    search::PathColumn ListBox2 { ListBox1 };
+    search::PathColumn ListBox3 { ListBox1 };
     search::PathList ListBox4;
     // Lists the matching plain files of one directory.
     search::FileLister FileListBox1;
@@ -78,8 +80,12 @@ public:
     void xpCheckBox1Click();
     void xpCheckBox2Click();
 
-    // The search's routines.
+    // The search's routines: the collection of one root, the name pass,
+    // the size pass with its content stage, and the comparison of two files.
     void DirSize(const std::string& dir);
+    void funk();
+    void func();
+    std::int64_t CompareFiles(const std::string& first, const std::string& second);
 
     // True while a search command runs.
     bool searching() const { return searching_; }
@@ -97,6 +103,19 @@ protected:
 private:
     class SearchRun;
     bool enterDirectory();
+    // The extension text and criterion the running search started with
+    // (the boxes' current state when no search runs).
+    QString extensionText() const;
+    bool sizeOnly() const;
+    // Sets the preview kind from the extension text's picture or media set.
+    void markPictures();
+    void markMedia();
+    // Appends rows to the first-copy and second-copy lists.
+    void appendRows(const std::vector<search::Row>& rows, std::size_t from = 0);
+    // Fills the editor's name lists from the copy lists.
+    void fillNameLists();
+    // The content stage: keeps the rows whose two files are equal.
+    void keepEqualContent();
 
     TForm2* form2_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;
@@ -105,6 +124,8 @@ private:
     bool searching_ = false;
     bool endAfterSearch_ = false;
     std::vector<search::WildcardMatcher> masks_;
+    QString searchExtension_;
+    bool searchSizeOnly_ = false;
 };
 
 } // namespace qevra

@@ -1,8 +1,5 @@
 #include "app/startup.h"
 
-#include "about/about_box.h"
-#include "app/main_window.h"
-#include "editor/copies_editor.h"
 #include "platform/application.h"
 
 #include <QLibraryInfo>
@@ -10,6 +7,12 @@
 #include <QTranslator>
 
 namespace qevra {
+
+Program::Program()
+    : Form2(&Form1)
+{
+    Form1.setPeers(&Form2, &AboutBox);
+}
 
 int runProgram(int argc, char** argv)
 {
@@ -21,12 +24,8 @@ int runProgram(int argc, char** argv)
             QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         Application::installTranslator(&qtTexts);
 
-    TForm1 form1;
-    TForm2 form2(&form1);
-    TAboutBox aboutBox;
-    form1.setPeers(&form2, &aboutBox);
-
-    form1.show();
+    Program program;
+    program.Form1.show();
     return Application::exec();
 }
 

@@ -1,9 +1,25 @@
 #pragma once
 
+#include "about/about_box.h"
+#include "app/main_window.h"
+#include "editor/copies_editor.h"
+
 namespace qevra {
 
-// Starts the program: the application and its title, the main window, the
-// copies editor, the About box, then the event loop. Returns the exit code.
+// The program's three windows, created in start-up order: the main window
+// first (closing it ends the program), then the copies editor and the About
+// box, both hidden. They live until the program ends.
+class Program {
+public:
+    Program();
+
+    TForm1 Form1;
+    TForm2 Form2;
+    TAboutBox AboutBox;
+};
+
+// Starts the program: the application and its title, the three windows,
+// then the event loop with the main window shown. Returns the exit code.
 int runProgram(int argc, char** argv);
 
 } // namespace qevra

@@ -4,8 +4,25 @@
 #include "platform/fonts.h"
 
 #include <QCloseEvent>
+#include <QFile>
 
 namespace qevra {
+
+namespace {
+const QColor kWindowColour(240, 251, 255);
+} // namespace
+
+void PathLabel::setPath(std::string_view path)
+{
+    path_ = std::string(path);
+    setCaption(QFile::decodeName(QByteArray(path.data(), qsizetype(path.size()))));
+}
+
+void PathLabel::setMarker(const QString& marker)
+{
+    path_.reset();
+    setCaption(marker);
+}
 
 TForm2::TForm2(TForm1* form1, QWidget* parent)
     : QWidget(parent,
@@ -18,19 +35,134 @@ TForm2::TForm2(TForm1* form1, QWidget* parent)
     move(219, 152);
     setFont(platform::windowFont(11));
     QPalette colours = palette();
-    colours.setColor(QPalette::Window, QColor(240, 251, 255));
+    colours.setColor(QPalette::Window, kWindowColour);
+    colours.setColor(QPalette::Base, kWindowColour);
     setPalette(colours);
     setAutoFillBackground(true);
+
+    using controls::Label;
+    using controls::TxpButton;
+    auto label = [this](const QString& text, int left, int top) {
+        auto* made = new Label(text, this);
+        made->move(left, top);
+        return made;
+    };
+    auto button = [this](const QString& text, int left, int top, int width) {
+        auto* made = new TxpButton(text, this);
+        made->setGeometry(left, top, width, 25);
+        return made;
+    };
+
+    Label1 = label(QStringLiteral("Label1"), 24, 8);
+    Label2 = label(QStringLiteral("0"), 456, 0);
+    Label2->hide();
+    Label3 = new PathLabel(kEmptyMarker, this);
+    Label3->move(32, 22);
+    Label4 = new PathLabel(kEmptyMarker, this);
+    Label4->move(32, 44);
+    Label5 = label(QStringLiteral("Просмотр 1 из "), 224, 2);
+    Image1 = new controls::PictureBox(this);
+    Image1->setGeometry(656, 40, 161, 145);
+    Image2 = new controls::PictureBox(this);
+    Image2->setGeometry(658, 208, 159, 145);
+    Label6 = label(QStringLiteral("Label6"), 328, 0);
+    Label6->hide();
+    fsListBox1 = new controls::TfsListBox(form1->ListBox2, this);
+    fsListBox1->setGeometry(16, 104, 297, 199);
+    fsListBox1->setCursor(Qt::PointingHandCursor);
+    RxGIFAnimator1 = new platform::GifAnimator(this);
+    RxGIFAnimator1->setGeometry(656, 40, 161, 145);
+    RxGIFAnimator2 = new platform::GifAnimator(this);
+    RxGIFAnimator2->setGeometry(658, 208, 159, 145);
+    fsListBox2 = new controls::TfsListBox(form1->ListBox3, this);
+    fsListBox2->setGeometry(336, 104, 310, 199);
+    fsListBox2->setEnabled(false);
+    Label7 = label(QStringLiteral("1-ый файл из пары копий"), 16, 72);
+    Label8 = label(QStringLiteral("2-ой файл из пары копий"), 352, 74);
+    Label9 = label(kOpenHint, 320, 336);
+    xpButton1 = button(QStringLiteral("Открыть"), 24, 304, 75);
+    xpButton2 = button(QStringLiteral("Удалить"), 104, 304, 75);
+    xpButton3 = button(QStringLiteral("Удалить все"), 184, 304, 89);
+    xpButton4 = button(QStringLiteral("Открыть"), 360, 304, 75);
+    xpButton5 = button(QStringLiteral("Удалить"), 440, 304, 75);
+    xpButton6 = button(QStringLiteral("Удалить все"), 520, 304, 83);
+    Label10 = label(QStringLiteral("1-ый файл из пары копий"), 656, 24);
+    Label11 = label(QStringLiteral("2-ой файл из пары копий"), 656, 194);
+    fsbitbtn4 = button(QStringLiteral(">>>"), 608, 328, 43);
+    Button3 = button(QStringLiteral("Остановить"), 736, 240, 75);
+    Button1 = button(QStringLiteral("Проиграть"), 656, 240, 75);
+    Button6 = button(QStringLiteral("Остановить"), 736, 80, 75);
+    Button5 = button(QStringLiteral("Проиграть"), 656, 80, 75);
+
+    QWidget* order[] = { fsListBox1, fsListBox2, xpButton1, xpButton2, xpButton3, xpButton4,
+        xpButton5, xpButton6, fsbitbtn4, Button3, Button1, Button6, Button5 };
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+
+    connect(fsListBox1, &controls::TfsListBox::userSelected, this, [this] { fsListBox1Click(); });
 }
 
+TForm2::~TForm2() = default;
+
 void TForm2::clearNameLists()
+{
+    fsListBox1->clear();
+    fsListBox2->clear();
+}
+
+void TForm2::FormShow()
+{
+    const int shownPair = Label2->caption().toInt() + 1;
+    Label5->setCaption(
+        QStringLiteral("Просмотр %1 из %2").arg(shownPair).arg(form1_->ListBox2.size()));
+    Label9->hide();
+}
+
+void TForm2::fsListBox1Click()
+{
+    const int selected = fsListBox1->selectedRow();
+    // Without a selected row there is no pair to show.
+    if (selected < 0 || std::size_t(selected) >= form1_->ListBox2.size()
+        || std::size_t(selected) >= form1_->ListBox3.size())
+        return;
+    const auto pair = std::size_t(selected);
+    Image1->show();
+    Image2->show();
+    fsListBox2->selectRow(selected);
+    Label3->setPath(form1_->ListBox2[pair]);
+    Label4->setPath(form1_->ListBox3[pair]);
+    Label5->setCaption(
+        QStringLiteral("Просмотр %1 из %2").arg(pair + 1).arg(fsListBox1->names()->count()));
+    fs::FileSystem& files = *form1_->fileSystem;
+    if (!files.fileExists(std::string(form1_->ListBox2[pair])))
+        Label3->setMarker(kDeletedMarker);
+    if (!files.fileExists(std::string(form1_->ListBox3[pair])))
+        Label4->setMarker(kDeletedMarker);
+    if (Label6->caption() == QStringLiteral("graf"))
+        loadPictures(pair);
+}
+
+void TForm2::loadPictures(std::size_t)
 {
 }
 
 void TForm2::FormClose()
 {
-    if (form1_)
-        form1_->show();
+    Label3->setMarker(kEmptyMarker);
+    Label4->setMarker(kEmptyMarker);
+    Image1->hide();
+    Image2->hide();
+    RxGIFAnimator1->hide();
+    RxGIFAnimator2->hide();
+    fsListBox1->clear();
+    form1_->show();
+}
+
+void TForm2::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
 }
 
 void TForm2::closeEvent(QCloseEvent* event)

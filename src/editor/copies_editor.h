@@ -1,27 +1,83 @@
 #pragma once
 
+#include "controls/basic_controls.h"
+#include "controls/name_list.h"
+#include "controls/picture_box.h"
+#include "editor/path_label.h"
+#include "platform/gif_animator.h"
+
 #include <QWidget>
 
 namespace qevra {
 
 class TForm1;
 
-// The copies editor: lists the pairs a search found. Closing it hides it
-// and brings the main window back.
+// Texts of the copies editor.
+inline const QString kEmptyMarker = QStringLiteral("Пусто");
+inline const QString kDeletedMarker = QStringLiteral("Файл удален");
+inline const QString kOpenHint
+    = QStringLiteral("Нажмите эту кнопку, чтобы открыть просмотр файлов");
+inline const QString kCloseHint
+    = QStringLiteral("Нажмите эту кнопку, чтобы закрыть просмотр файлов");
+
+// The copies editor: lists the pairs of the main window's first-copy and
+// second-copy lists by bare name, shows the full paths of the pair the user
+// selects, and carries the file actions and the preview panel. Closing it
+// hides it and brings the main window back.
 class TForm2 : public QWidget {
     Q_OBJECT
 public:
     explicit TForm2(TForm1* form1, QWidget* parent = nullptr);
+    ~TForm2() override;
+
+    TForm1* form1() const { return form1_; }
+
+    // Members, in declaration order.
+    controls::Label* Label1;
+    controls::Label* Label2;
+    PathLabel* Label3;
+    PathLabel* Label4;
+    controls::Label* Label5;
+    controls::PictureBox* Image1;
+    controls::PictureBox* Image2;
+    controls::Label* Label6;
+    controls::TfsListBox* fsListBox1;
+    platform::GifAnimator* RxGIFAnimator1;
+    platform::GifAnimator* RxGIFAnimator2;
+    controls::TfsListBox* fsListBox2;
+    controls::Label* Label7;
+    controls::Label* Label8;
+    controls::Label* Label9;
+    controls::TxpButton* xpButton1;
+    controls::TxpButton* xpButton2;
+    controls::TxpButton* xpButton3;
+    controls::TxpButton* xpButton4;
+    controls::TxpButton* xpButton5;
+    controls::TxpButton* xpButton6;
+    controls::Label* Label10;
+    controls::Label* Label11;
+    controls::TxpButton* fsbitbtn4;
+    controls::TxpButton* Button3;
+    controls::TxpButton* Button1;
+    controls::TxpButton* Button6;
+    controls::TxpButton* Button5;
 
     // Empties both name lists (the search does this before collecting).
     void clearNameLists();
 
+    // Handlers.
+    void FormShow();
+    void fsListBox1Click();
     void FormClose();
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Loads the pictures of pair `pair` into the preview panel.
+    void loadPictures(std::size_t pair);
+
     TForm1* form1_;
 };
 

@@ -15,12 +15,15 @@ public:
     {
     }
 
-    // Runs pending events when the interval has passed since the last run.
-    void operator()()
+    // Runs pending events when the interval has passed since the last run;
+    // true when it ran them (the moment to refresh progress displays too).
+    bool operator()()
     {
         const Clock::time_point now = Clock::now();
-        if (now - last_ >= interval_)
-            runNow(now);
+        if (now - last_ < interval_)
+            return false;
+        runNow(now);
+        return true;
     }
 
     // Runs pending events now.

@@ -3,6 +3,7 @@
 #include "fs/file_system.h"
 
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -170,7 +171,11 @@ void FolderDialog::selectionChanged()
 
 void FolderDialog::textEdited(const QString& text)
 {
-    answer_ = withoutTrailingSlash(QFile::encodeName(text).toStdString());
+    // "~" at the start stands for the home directory, as in a shell.
+    QString typed = text;
+    if (typed == u'~' || typed.startsWith(QStringLiteral("~/")))
+        typed.replace(0, 1, QDir::homePath());
+    answer_ = withoutTrailingSlash(QFile::encodeName(typed).toStdString());
     // The selection no longer names the answer; clearing it also lets a
     // later click on the same item choose it again.
     tree->clearSelection();
@@ -179,7 +184,9 @@ void FolderDialog::textEdited(const QString& text)
 
 std::optional<std::string> FolderDialog::chosen() const
 {
-    if (!isDirectory(answer_))
+    // Only a full path names a directory: the program has no working
+    // directory a relative one could be taken from.
+    if (answer_.empty() || answer_.front() != '/' || !isDirectory(answer_))
         return std::nullopt;
     return answer_;
 }

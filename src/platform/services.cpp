@@ -17,25 +17,35 @@ extern "C" char** environ;
 
 namespace {
 
-void centreOnScreen(QWidget& box)
-{
-    box.adjustSize();
-    QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    QRect frame = box.frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    box.move(frame.topLeft());
-}
+// A message box that centres itself on the screen once its final size is
+// known.
+class CentredBox : public QMessageBox {
+public:
+    CentredBox(Icon icon, const QString& text)
+        : QMessageBox(icon, kApplicationTitle, text)
+    {
+    }
+
+protected:
+    void showEvent(QShowEvent* event) override
+    {
+        QMessageBox::showEvent(event);
+        QScreen* screen = QGuiApplication::primaryScreen();
+        if (!screen)
+            return;
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+};
 
 void runBox(QMessageBox::Icon icon, const QString& text)
 {
-    QMessageBox box(icon, kApplicationTitle, text);
+    CentredBox box(icon, text);
     // Set explicitly so that a translation never changes it.
     QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     box.setDefaultButton(ok);
     box.setEscapeButton(ok);
-    centreOnScreen(box);
     box.exec();
 }
 

@@ -23,6 +23,7 @@ public:
     {
         form_.searching_ = false;
         form_.masks_.clear();
+        form_.searchExtension_.clear();
         if (form_.endAfterSearch_)
             QCoreApplication::quit();
     }
@@ -59,6 +60,8 @@ void TForm1::xpButton3Click()
 
     SearchRun run(*this);
     const std::vector<std::string> roots = ListBox4.toVector();
+    searchExtension_ = extensionText;
+    searchSizeOnly_ = bySize;
     for (const QString& mask : search::masksFor(extensionText))
         masks_.emplace_back(mask);
 
@@ -74,10 +77,28 @@ void TForm1::xpButton3Click()
 
     StatusBar1->setText(kSearchingText);
 
+    // One criterion is checked at a time; the order is that of the boxes.
+    if (byContent)
+        func();
+    if (byName)
+        funk();
+    if (bySize)
+        func();
+
     if (form2_) {
         form2_->show();
         form2_->raise();
     }
+}
+
+QString TForm1::extensionText() const
+{
+    return searching_ ? searchExtension_ : proComboBox1->currentText();
+}
+
+bool TForm1::sizeOnly() const
+{
+    return searching_ ? searchSizeOnly_ : CheckBox3->isChecked();
 }
 
 bool TForm1::enterDirectory()

@@ -1,5 +1,7 @@
 #include "support/form_fixture.h"
 
+#include "platform/exceptions.h"
+
 #include <QApplication>
 #include <QLineEdit>
 
@@ -19,11 +21,17 @@ bool HookedFileSystem::readDirectory(const std::string& dir, fs::DirListing& out
 
 std::int64_t HookedFileSystem::measure(const std::string& path)
 {
+    if (onMeasure)
+        onMeasure(path);
+    if (const auto error = measureErrors.find(path); error != measureErrors.end())
+        throw EInOutError(error->second);
     return real().measure(path);
 }
 
 std::unique_ptr<fs::ReadStream> HookedFileSystem::openRead(const std::string& path)
 {
+    if (onOpenRead)
+        onOpenRead(path);
     return real().openRead(path);
 }
 

@@ -10,6 +10,7 @@
 #include <QTest>
 #include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <set>
 
@@ -32,6 +33,13 @@ public:
     std::function<void(const std::string&)> onReadDirectory;
     std::set<std::string> unreadable;
     std::vector<std::string> reads;
+    // Runs before a file is measured (on the user-interface thread).
+    std::function<void(const std::string&)> onMeasure;
+    // Paths whose measuring fails with this errno value.
+    std::map<std::string, int> measureErrors;
+    // Runs before a file is opened for reading; the content stage opens
+    // files on worker threads, so this must not touch widgets.
+    std::function<void(const std::string&)> onOpenRead;
 
 private:
     static fs::FileSystem& real() { return fs::realFileSystem(); }

@@ -1,0 +1,114 @@
+#include "controls/name_list.h"
+
+#include "fs/file_system.h"
+
+#include <QFile>
+#include <QMouseEvent>
+#include <QStyledItemDelegate>
+
+namespace qevra::controls {
+
+namespace {
+
+constexpr int kRowHeight = 13;
+
+class RowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setHeight(kRowHeight);
+        return size;
+    }
+};
+
+} // namespace
+
+NameListModel::NameListModel(const search::PathColumn& column, QObject* parent)
+    : QAbstractListModel(parent)
+    , column_(column)
+{
+}
+
+int NameListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : rows_;
+}
+
+QVariant NameListModel::data(const QModelIndex& index, int role) const
+{
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rows_
+        || std::size_t(index.row()) >= column_.size())
+        return {};
+    const std::string_view name = fs::bareName(column_[std::size_t(index.row())]);
+    return QFile::decodeName(QByteArray(name.data(), qsizetype(name.size())));
+}
+
+void NameListModel::clear()
+{
+    if (rows_ == 0)
+        return;
+    beginResetModel();
+    rows_ = 0;
+    endResetModel();
+}
+
+void NameListModel::appendFromColumn()
+{
+    const int total = int(column_.size());
+    if (total <= rows_)
+        return;
+    beginInsertRows({}, rows_, total - 1);
+    rows_ = total;
+    endInsertRows();
+}
+
+TfsListBox::TfsListBox(const search::PathColumn& column, QWidget* parent)
+    : QListView(parent)
+    , model_(new NameListModel(column, this))
+{
+    setModel(model_);
+    setItemDelegate(new RowDelegate(this));
+    setUniformItemSizes(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setFocusPolicy(Qt::StrongFocus);
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (quiet_)
+            return;
+        changedInPress_ = true;
+        emit userSelected();
+    });
+}
+
+int TfsListBox::selectedRow() const
+{
+    int first = -1;
+    for (const QModelIndex& index : selectionModel()->selectedRows()) {
+        if (first < 0 || index.row() < first)
+            first = index.row();
+    }
+    return first;
+}
+
+void TfsListBox::selectRow(int row)
+{
+    quiet_ = true;
+    const QModelIndex index = model_->index(row);
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    scrollTo(index);
+    quiet_ = false;
+}
+
+void TfsListBox::mousePressEvent(QMouseEvent* event)
+{
+    changedInPress_ = false;
+    QListView::mousePressEvent(event);
+    // A press on the row already selected chooses it again.
+    if (!changedInPress_ && event->button() == Qt::LeftButton
+        && indexAt(event->position().toPoint()).isValid())
+        emit userSelected();
+}
+
+} // namespace qevra::controls

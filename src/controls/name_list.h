@@ -1,0 +1,59 @@
+#pragma once
+
+#include "search/path_column.h"
+
+#include <QAbstractListModel>
+#include <QListView>
+
+namespace qevra::controls {
+
+// The rows of a name list: row i shows the bare name of entry i of a path
+// column. It holds only its row count, so millions of rows cost nothing
+// beyond the column they read.
+class NameListModel : public QAbstractListModel {
+    Q_OBJECT
+public:
+    NameListModel(const search::PathColumn& column, QObject* parent);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+
+    // Empties the list.
+    void clear();
+    // Appends a row for every entry of the column beyond the current rows.
+    void appendFromColumn();
+    int count() const { return rows_; }
+
+private:
+    const search::PathColumn& column_;
+    int rows_ = 0;
+};
+
+// The name list box: rows 13 pixels high, one selected row at most.
+// `userSelected` tells that the user chose a row with the mouse or the
+// keyboard (arrow keys, type-ahead), also the row already selected.
+class TfsListBox : public QListView {
+    Q_OBJECT
+public:
+    TfsListBox(const search::PathColumn& column, QWidget* parent);
+
+    NameListModel* names() const { return model_; }
+    // The first selected row, or -1.
+    int selectedRow() const;
+    // Selects a row without telling `userSelected`.
+    void selectRow(int row);
+    void clear() { model_->clear(); }
+
+signals:
+    void userSelected();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    NameListModel* model_;
+    bool quiet_ = false;
+    bool changedInPress_ = false;
+};
+
+} // namespace qevra::controls

@@ -1,0 +1,198 @@
+// The pairing passes of the main window: by name, and by size with the
+// content stage, and their hand-off to the copies editor.
+#include "app/main_window.h"
+#include "editor/copies_editor.h"
+#include "platform/exceptions.h"
+#include "platform/services.h"
+#include "search/stop_flag.h"
+
+#include <QFile>
+
+namespace qevra {
+
+namespace {
+
+const QString kCountText = QStringLiteral("Всего найденных дубликатов - ");
+
+bool inPictureSet(const QString& text)
+{
+    return text == "jpg" || text == "jpeg" || text == "bmp" || text == search::kPicturesGroup
+        || text == "gif";
+}
+
+bool inMediaSet(const QString& text)
+{
+    return text == "mp3" || text == "wav" || text == "avi" || text == search::kVideoGroup
+        || text == "mid";
+}
+
+QString shown(std::string_view bytes)
+{
+    return QFile::decodeName(QByteArray(bytes.data(), qsizetype(bytes.size())));
+}
+
+} // namespace
+
+void TForm1::markPictures()
+{
+    if (form2_ && inPictureSet(extensionText()))
+        form2_->Label6->setCaption(QStringLiteral("graf"));
+}
+
+void TForm1::markMedia()
+{
+    if (form2_ && inMediaSet(extensionText()))
+        form2_->Label6->setCaption(QStringLiteral("mus"));
+}
+
+void TForm1::appendRows(const std::vector<search::Row>& rows, std::size_t from)
+{
+    ListBox2.reserve(ListBox2.size() + rows.size() - from);
+    ListBox3.reserve(ListBox3.size() + rows.size() - from);
+    for (std::size_t r = from; r < rows.size(); ++r) {
+        ListBox2.append(rows[r].first);
+        ListBox3.append(rows[r].second);
+    }
+}
+
+void TForm1::fillNameLists()
+{
+    if (!form2_)
+        return;
+    form2_->fsListBox1->names()->appendFromColumn();
+    form2_->fsListBox2->names()->appendFromColumn();
+}
+
+void TForm1::funk()
+{
+    ListBox2.clear();
+    ListBox3.clear();
+    const std::size_t n = ListBox1.size();
+    ProgressBar1->setMaximum(int(n));
+    ProgressBar1->setPosition(0);
+
+    // Every pair of equal names gives its two rows in outer-candidate order;
+    // the window stays live, its displays refreshed a few times a second.
+    std::vector<search::Row> rows;
+    search::pairByName(ListBox1, rows, [this](std::size_t i) {
+        if (pump()) {
+            ProgressBar1->setPosition(int(i));
+            StatusBar1->setText(shown(fs::bareName(ListBox1[i])));
+        }
+    });
+    appendRows(rows);
+    rows = {};
+    if (n > 0) {
+        ProgressBar1->setPosition(0);
+        StatusBar1->setText(shown(fs::bareName(ListBox1[n - 1])));
+        markPictures();
+    }
+    markMedia();
+    fillNameLists();
+    if (form2_)
+        form2_->Label1->setCaption(kCountText + QString::number(ListBox2.size()));
+    hide();
+    if (form2_)
+        form2_->show();
+}
+
+void TForm1::func()
+{
+    const std::size_t n = ListBox1.size();
+    if (n == 0) {
+        platform::ShowMessage(QStringLiteral("Файлов нет"));
+    } else {
+        ListBox2.clear();
+        ListBox3.clear();
+        ProgressBar1->setMaximum(int(n));
+        ProgressBar1->setPosition(1);
+
+        search::SizePairer pairer;
+        std::vector<search::Row> rows;
+        for (std::size_t i = 0; i < n; ++i) {
+            pump();
+            if (search::StopFlag != 0) {
+                StatusBar1->setText(QString());
+                ProgressBar1->setPosition(0);
+                search::StopFlag = 0;
+                Abort();
+            }
+            const std::string path(ListBox1[i]);
+            // The displays show the candidate being measured; refreshed a
+            // few times a second, and always when measuring fails.
+            auto showCandidate = [&] {
+                ProgressBar1->setPosition(int(i + 1));
+                StatusBar1->setText(QStringLiteral("   ") + shown(path));
+            };
+            if (i + 1 == n)
+                showCandidate();
+            std::int64_t size = 0;
+            try {
+                size = fileSystem->measure(path);
+            } catch (...) {
+                showCandidate();
+                throw;
+            }
+            rows.clear();
+            pairer.add(std::uint32_t(i), size, ListBox1, rows);
+            appendRows(rows);
+        }
+        pairer.clear();
+
+        if (!sizeOnly() && !ListBox2.empty())
+            keepEqualContent();
+
+        StatusBar1->setText(QString());
+        if (ListBox2.empty()) {
+            platform::ShowMessage(QStringLiteral("Дубликатов нету"));
+        } else {
+            if (form2_)
+                form2_->show();
+            hide();
+            if (form2_)
+                form2_->Label1->setCaption(kCountText + QString::number(ListBox2.size()));
+            markPictures();
+        }
+        markMedia();
+    }
+
+    // Hand-off to the copies editor.
+    if (!form2_)
+        return;
+    form2_->clearNameLists();
+    ProgressBar1->setPosition(0);
+    fillNameLists();
+    form2_->fsbitbtn4->hide();
+    form2_->Label9->hide();
+    const QString kind = form2_->Label6->caption();
+    if (kind == QStringLiteral("graf") || kind == QStringLiteral("mus"))
+        form2_->fsbitbtn4->show();
+}
+
+void TForm1::keepEqualContent()
+{
+    std::vector<search::Row> rows;
+    rows.reserve(ListBox2.size());
+    for (std::size_t r = 0; r < ListBox2.size(); ++r)
+        rows.push_back({ ListBox2.candidate(r), ListBox3.candidate(r) });
+    const auto kept = search::keepEqualContent(*fileSystem, ListBox1, rows, [this] {
+        pump();
+        return search::StopFlag == 0;
+    });
+    if (!kept) {
+        StatusBar1->setText(QString());
+        ProgressBar1->setPosition(0);
+        search::StopFlag = 0;
+        Abort();
+    }
+    ListBox2.clear();
+    ListBox3.clear();
+    appendRows(*kept);
+}
+
+std::int64_t TForm1::CompareFiles(const std::string& first, const std::string& second)
+{
+    return search::compareFiles(*fileSystem, first, second);
+}
+
+} // namespace qevra

@@ -1,0 +1,812 @@
+// Pairing by name and by size, the comparison of two files and the content
+// stage, on real temporary trees and a watched file system.
+#include "fs/file_system.h"
+#include "search/pairing.h"
+#include "search/path_list.h"
+#include "support/temp_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <random>
+#include <set>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace qevra::search;
+using qevra::fs::ReadStream;
+using qevra::fs::realFileSystem;
+using qevra::testing::runUnprivileged;
+using qevra::testing::TempTree;
+
+namespace {
+
+PathList listOf(const std::vector<std::string>& paths)
+{
+    PathList list;
+    for (const std::string& path : paths)
+        list.append(path);
+    return list;
+}
+
+std::vector<Row> byName(const PathList& candidates)
+{
+    std::vector<Row> rows;
+    pairByName(candidates, rows);
+    return rows;
+}
+
+// Name pairing as it is defined, pair by pair.
+std::vector<Row> byNameOneByOne(const PathList& candidates)
+{
+    std::vector<Row> rows;
+    for (std::uint32_t i = 0; i < candidates.size(); ++i) {
+        for (std::uint32_t j = 0; j < candidates.size(); ++j) {
+            if (qevra::fs::bareName(candidates[j]) == qevra::fs::bareName(candidates[i])
+                && candidates[j] != candidates[i])
+                rows.push_back({ j, i });
+        }
+    }
+    return rows;
+}
+
+// Every ordered pair of n candidates, in name-pairing order.
+std::vector<Row> everyPair(std::uint32_t n)
+{
+    std::vector<Row> rows;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        for (std::uint32_t j = 0; j < n; ++j) {
+            if (i != j)
+                rows.push_back({ j, i });
+        }
+    }
+    return rows;
+}
+
+// The rows that compareFiles() finds equal, in their order.
+std::vector<Row> equalByCompareFiles(const PathList& candidates, const std::vector<Row>& rows)
+{
+    std::vector<Row> kept;
+    for (const Row& row : rows) {
+        if (compareFiles(realFileSystem(), std::string(candidates[row.first]),
+                std::string(candidates[row.second]))
+            == 0)
+            kept.push_back(row);
+    }
+    return kept;
+}
+
+} // namespace
+
+namespace qevra::search {
+// Rows print as (first,second) in failure messages.
+void PrintTo(const Row& row, std::ostream* out)
+{
+    *out << "(" << row.first << "," << row.second << ")";
+}
+} // namespace qevra::search
+
+namespace {
+
+// The real file system, counting what is opened and read, and failing or
+// slowing chosen calls. Callable from several threads; the settings are
+// made before the call under test.
+class WatchedFileSystem : public qevra::fs::FileSystem {
+public:
+    bool readDirectory(const std::string& dir, qevra::fs::DirListing& out) override
+    {
+        return realFileSystem().readDirectory(dir, out);
+    }
+    bool fileExists(const std::string& path) override { return realFileSystem().fileExists(path); }
+    bool directoryExists(const std::string& path) override
+    {
+        return realFileSystem().directoryExists(path);
+    }
+    std::int64_t measure(const std::string& path) override
+    {
+        return realFileSystem().measure(path);
+    }
+    bool readAttributes(const std::string& path, std::uint32_t& attributes) override
+    {
+        return realFileSystem().readAttributes(path, attributes);
+    }
+    bool writeAttributes(const std::string& path, std::uint32_t attributes) override
+    {
+        return realFileSystem().writeAttributes(path, attributes);
+    }
+    bool deleteFile(const std::string& path) override { return realFileSystem().deleteFile(path); }
+
+    std::unique_ptr<ReadStream> openRead(const std::string& path) override
+    {
+        {
+            std::lock_guard lock(mutex_);
+            const int opened = ++opens_[path];
+            const auto allowed = opensAllowed.find(path);
+            if (unopenable.count(path)
+                || (allowed != opensAllowed.end() && opened > allowed->second))
+                return nullptr;
+        }
+        auto real = realFileSystem().openRead(path);
+        if (!real)
+            return nullptr;
+        ++liveStreams;
+        return std::make_unique<Stream>(*this, path, std::move(real));
+    }
+
+    std::int64_t bytesRead(const std::string& path)
+    {
+        std::lock_guard lock(mutex_);
+        return bytes_[path];
+    }
+    int opens(const std::string& path)
+    {
+        std::lock_guard lock(mutex_);
+        return opens_[path];
+    }
+    int totalOpens()
+    {
+        std::lock_guard lock(mutex_);
+        int total = 0;
+        for (const auto& [path, count] : opens_)
+            total += count;
+        return total;
+    }
+
+    std::set<std::string> unopenable;
+    std::map<std::string, int> opensAllowed; // opens after these fail
+    std::map<std::string, std::int64_t> readFailsFrom; // reads starting here fail
+    std::set<std::string> sizeFails;
+    std::chrono::milliseconds readDelay { 0 };
+    std::atomic<int> liveStreams { 0 };
+    std::atomic<int> reads { 0 };
+
+private:
+    class Stream : public ReadStream {
+    public:
+        Stream(WatchedFileSystem& owner, std::string path, std::unique_ptr<ReadStream> real)
+            : owner_(owner)
+            , path_(std::move(path))
+            , real_(std::move(real))
+        {
+        }
+        ~Stream() override { --owner_.liveStreams; }
+        std::int64_t size() override { return owner_.sizeFails.count(path_) ? -1 : real_->size(); }
+        std::int64_t read(char* buffer, std::int64_t count) override
+        {
+            ++owner_.reads;
+            if (owner_.readDelay.count() > 0)
+                std::this_thread::sleep_for(owner_.readDelay);
+            const auto failsFrom = owner_.readFailsFrom.find(path_);
+            if (failsFrom != owner_.readFailsFrom.end() && offset_ >= failsFrom->second)
+                return -1;
+            const std::int64_t got = real_->read(buffer, count);
+            if (got > 0) {
+                offset_ += got;
+                std::lock_guard lock(owner_.mutex_);
+                owner_.bytes_[path_] += got;
+            }
+            return got;
+        }
+
+    private:
+        WatchedFileSystem& owner_;
+        std::string path_;
+        std::unique_ptr<ReadStream> real_;
+        std::int64_t offset_ = 0;
+    };
+
+    std::mutex mutex_;
+    std::map<std::string, int> opens_;
+    std::map<std::string, std::int64_t> bytes_;
+};
+
+// The ways the content stage can be set to work; the small ones take the
+// hashing and representative paths with a handful of files.
+struct Mode {
+    const char* name;
+    ContentStageOptions options;
+};
+const std::vector<Mode> kModes = {
+    { "default", {} },
+    { "one thread", { .threads = 1 } },
+    { "two files open", { .maxOpenFiles = 2 } },
+    { "three files open, one thread", { .maxOpenFiles = 3, .threads = 1 } },
+    { "colliding hashes", { .collidingHashes = true } },
+    { "two files open, colliding hashes", { .maxOpenFiles = 2, .collidingHashes = true } },
+    { "three files open, colliding hashes, four threads",
+        { .maxOpenFiles = 3, .threads = 4, .collidingHashes = true } },
+};
+
+std::vector<Row> keepEqual(qevra::fs::FileSystem& fileSystem, const PathList& candidates,
+    const std::vector<Row>& rows, const ContentStageOptions& options = {})
+{
+    auto kept = keepEqualContent(
+        fileSystem, candidates, rows, [] { return true; }, options);
+    EXPECT_TRUE(kept.has_value());
+    return kept.value_or(std::vector<Row>());
+}
+
+std::string withByteAt(std::string content, std::size_t at, char byte)
+{
+    content[at] = byte;
+    return content;
+}
+
+std::string patterned(std::size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::string out(size, '\0');
+    for (char& c : out)
+        c = static_cast<char>(random());
+    return out;
+}
+
+} // namespace
+
+// ---- By name ---------------------------------------------------------------
+
+TEST(PairByName, EachOuterCandidateGetsItsNamesakesInAscendingOrder)
+{
+    const PathList candidates
+        = listOf({ "/r/a/x.txt", "/r/b/y.txt", "/r/c/x.txt", "/r/d/x.txt", "/r/e/y.doc" });
+    std::vector<Row> rows;
+    std::vector<std::pair<std::size_t, std::size_t>> outerSteps; // (i, rows written before it)
+    pairByName(candidates, rows, [&](std::size_t i) { outerSteps.emplace_back(i, rows.size()); });
+
+    EXPECT_EQ(
+        rows, (std::vector<Row> { { 2, 0 }, { 3, 0 }, { 0, 2 }, { 3, 2 }, { 0, 3 }, { 2, 3 } }));
+    EXPECT_EQ(outerSteps,
+        (std::vector<std::pair<std::size_t, std::size_t>> {
+            { 0, 0 }, { 1, 2 }, { 2, 2 }, { 3, 4 }, { 4, 6 } }));
+}
+
+TEST(PairByName, NamesMatchByExactBytesOfTheLastPart)
+{
+    // Letter case, a longer name, and a directory of that name all differ.
+    EXPECT_TRUE(
+        byName(listOf({ "/a/File.txt", "/b/file.txt", "/c/FILE.TXT", "/d/file.txt.bak" })).empty());
+    EXPECT_TRUE(byName(listOf({ "/a/x", "/x/y", "/ax" })).empty());
+    EXPECT_TRUE(byName(listOf({ "/a/Файл", "/b/файл" })).empty());
+    EXPECT_EQ(byName(listOf({ "/a/Файл", "/b/Файл" })), (std::vector<Row> { { 1, 0 }, { 0, 1 } }));
+}
+
+TEST(PairByName, AFileCollectedTwiceNeverPairsWithItself)
+{
+    EXPECT_TRUE(byName(listOf({ "/a/f", "/a/f" })).empty());
+    // Each of its places pairs with the other namesake, which thus pairs
+    // more than twice.
+    EXPECT_EQ(byName(listOf({ "/a/f", "/b/f", "/a/f" })),
+        (std::vector<Row> { { 1, 0 }, { 0, 1 }, { 2, 1 }, { 1, 2 } }));
+    // Places of one file between places of others.
+    const PathList mixed = listOf({ "/a/f", "/b/f", "/a/f", "/c/f", "/b/f", "/a/f" });
+    EXPECT_EQ(byName(mixed), byNameOneByOne(mixed));
+    EXPECT_EQ(byName(mixed).size(), 22u);
+}
+
+TEST(PairByName, NoOrOneCandidate)
+{
+    std::vector<std::size_t> outerSteps;
+    std::vector<Row> rows;
+    pairByName(PathList(), rows, [&](std::size_t i) { outerSteps.push_back(i); });
+    EXPECT_TRUE(rows.empty());
+    EXPECT_TRUE(outerSteps.empty());
+
+    pairByName(listOf({ "/a/f" }), rows, [&](std::size_t i) { outerSteps.push_back(i); });
+    EXPECT_TRUE(rows.empty());
+    EXPECT_EQ(outerSteps, std::vector<std::size_t> { 0 });
+}
+
+TEST(PairByName, AgreesWithPairByPairOnRandomLists)
+{
+    const std::vector<std::string> dirs = { "/a", "/a/b", "/c", "/", "/d/" };
+    const std::vector<std::string> names = { "x", "X", "x.jpg", "y", "ya", "" };
+    for (unsigned seed = 1; seed <= 30; ++seed) {
+        std::mt19937 random(seed);
+        PathList candidates;
+        const std::size_t count = random() % 60;
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::string& dir = dirs[random() % dirs.size()];
+            candidates.append(dir, qevra::fs::separatorFor(dir), names[random() % names.size()]);
+        }
+        SCOPED_TRACE(seed);
+        EXPECT_EQ(byName(candidates), byNameOneByOne(candidates));
+    }
+}
+
+// ---- By size ---------------------------------------------------------------
+
+TEST(SizePairer, EachFilePairsWithEveryEarlierOneOfItsSize)
+{
+    const PathList candidates = listOf({ "/a", "/b", "/c", "/d", "/e" });
+    SizePairer pairer;
+    std::vector<Row> rows;
+    pairer.add(0, 10, candidates, rows);
+    pairer.add(1, 10, candidates, rows);
+    pairer.add(2, 7, candidates, rows);
+    pairer.add(3, 10, candidates, rows);
+    EXPECT_EQ(rows, (std::vector<Row> { { 0, 1 }, { 0, 3 }, { 1, 3 } }));
+
+    // Empty files are a size like any other.
+    rows.clear();
+    pairer.add(4, 0, candidates, rows);
+    EXPECT_TRUE(rows.empty());
+
+    pairer.clear();
+    pairer.add(0, 0, candidates, rows);
+    pairer.add(1, 0, candidates, rows);
+    pairer.add(2, 10, candidates, rows);
+    EXPECT_EQ(rows, (std::vector<Row> { { 0, 1 } }));
+}
+
+TEST(SizePairer, AFileCollectedTwiceNeverPairsWithItself)
+{
+    const PathList candidates = listOf({ "/a/f", "/a/f", "/b/g", "/a/f" });
+    SizePairer pairer;
+    std::vector<Row> rows;
+    for (std::uint32_t i = 0; i < candidates.size(); ++i)
+        pairer.add(i, 5, candidates, rows);
+    EXPECT_EQ(rows, (std::vector<Row> { { 0, 2 }, { 1, 2 }, { 2, 3 } }));
+}
+
+// ---- compareFiles ----------------------------------------------------------
+
+TEST(CompareFiles, FilesThatCannotBeOpened)
+{
+    TempTree tree;
+    const std::string file = tree.file("a", "abc");
+    const std::string missing = tree.path("missing");
+    WatchedFileSystem watched;
+    EXPECT_EQ(compareFiles(watched, missing, file), -1);
+    EXPECT_EQ(compareFiles(watched, missing, missing), -1);
+    EXPECT_EQ(compareFiles(watched, file, missing), -2);
+    EXPECT_EQ(watched.liveStreams, 0); // First was closed again
+}
+
+TEST(CompareFiles, ShorterSecondGivesItsSizePlusOne)
+{
+    TempTree tree;
+    const std::string ten = tree.file("ten", "0123456789");
+    EXPECT_EQ(compareFiles(realFileSystem(), ten, tree.file("four", "0123")), 5);
+    EXPECT_EQ(compareFiles(realFileSystem(), ten, tree.file("other", "xyz")), 4);
+    EXPECT_EQ(compareFiles(realFileSystem(), ten, tree.file("empty")), 1);
+}
+
+TEST(CompareFiles, EqualFilesGiveZero)
+{
+    TempTree tree;
+    const std::string content = patterned(700000, 1);
+    EXPECT_EQ(compareFiles(realFileSystem(), tree.file("a", content), tree.file("b", content)), 0);
+    EXPECT_EQ(compareFiles(realFileSystem(), tree.file("e1"), tree.file("e2")), 0);
+    const std::string one = tree.file("one", "x");
+    EXPECT_EQ(compareFiles(realFileSystem(), one, one), 0);
+}
+
+TEST(CompareFiles, FirstDifferenceGivesItsOneBasedOffset)
+{
+    TempTree tree;
+    const std::string content = patterned(600000, 2);
+    const std::string original = tree.file("original", content);
+    const auto differingAt = [&](std::size_t at) {
+        const std::string other
+            = tree.file("other", withByteAt(content, at, static_cast<char>(content[at] ^ 0x40)));
+        return compareFiles(realFileSystem(), original, other);
+    };
+    EXPECT_EQ(differingAt(0), 1);
+    EXPECT_EQ(differingAt(16384 + 7), 16392);
+    EXPECT_EQ(differingAt(262143), 262144);
+    EXPECT_EQ(differingAt(262144), 262145);
+    EXPECT_EQ(differingAt(content.size() - 1), 600000);
+    // Only the first of several differences counts.
+    const auto flipped = [&](std::size_t at) { return static_cast<char>(content[at] ^ 1); };
+    const std::string twice = tree.file(
+        "twice", withByteAt(withByteAt(content, 300000, flipped(300000)), 500000, flipped(500000)));
+    EXPECT_EQ(compareFiles(realFileSystem(), original, twice), 300001);
+}
+
+TEST(CompareFiles, LongerSecondAndFailedReadsGiveMinusThree)
+{
+    TempTree tree;
+    const std::string shortFile = tree.file("short", "0123456789");
+    const std::string longFile = tree.file("long", "0123456789abc");
+    EXPECT_EQ(compareFiles(realFileSystem(), shortFile, longFile), -3);
+    // A longer Second is read block by block (16 KiB) like any other: a
+    // difference before First's last block still counts as one.
+    const std::string first = patterned(30000, 14);
+    const std::string second = first + "tail";
+    const std::string firstPath = tree.file("first", first);
+    EXPECT_EQ(compareFiles(realFileSystem(), firstPath,
+                  tree.file("early", withByteAt(second, 100, static_cast<char>(first[100] ^ 1)))),
+        101);
+    EXPECT_EQ(
+        compareFiles(realFileSystem(), firstPath,
+            tree.file("late", withByteAt(second, 20000, static_cast<char>(first[20000] ^ 1)))),
+        -3);
+    EXPECT_EQ(compareFiles(realFileSystem(), firstPath, tree.file("same", second)), -3);
+
+    const std::string content = patterned(400000, 3);
+    const std::string a = tree.file("a", content);
+    const std::string b = tree.file("b", content);
+    WatchedFileSystem watched;
+    watched.readFailsFrom[b] = 300000; // past the first block
+    EXPECT_EQ(compareFiles(watched, a, b), -3);
+    watched.readFailsFrom.clear();
+    watched.sizeFails.insert(a);
+    EXPECT_EQ(compareFiles(watched, a, b), -3);
+    EXPECT_EQ(watched.liveStreams, 0);
+}
+
+namespace {
+
+// Files of zeros of any size, with one other byte where asked; nothing is
+// stored, so that offsets past 4 GiB cost only the reading.
+class ZerosFileSystem : public WatchedFileSystem {
+public:
+    struct Content {
+        std::int64_t size;
+        std::int64_t byteAt; // -1: none
+    };
+    std::map<std::string, Content> files;
+
+    std::unique_ptr<ReadStream> openRead(const std::string& path) override
+    {
+        const auto found = files.find(path);
+        return found == files.end() ? nullptr : std::make_unique<Stream>(found->second);
+    }
+
+private:
+    class Stream : public ReadStream {
+    public:
+        explicit Stream(Content content)
+            : content_(content)
+        {
+        }
+        std::int64_t size() override { return content_.size; }
+        std::int64_t read(char* buffer, std::int64_t count) override
+        {
+            const std::int64_t got = std::min(count, content_.size - offset_);
+            std::memset(buffer, 0, static_cast<std::size_t>(got));
+            if (content_.byteAt >= offset_ && content_.byteAt < offset_ + got)
+                buffer[content_.byteAt - offset_] = 'z';
+            offset_ += got;
+            return got;
+        }
+
+    private:
+        Content content_;
+        std::int64_t offset_ = 0;
+    };
+};
+
+} // namespace
+
+TEST(CompareFiles, OffsetsBeyondFourGibibytesAreCountedInFull)
+{
+    const std::int64_t size = (std::int64_t(1) << 32) + 10;
+    ZerosFileSystem zeros;
+    zeros.files["/a"] = { size, -1 };
+    zeros.files["/b"] = { size, size - 3 };
+    zeros.files["/short"] = { size - 5, -1 };
+    EXPECT_EQ(compareFiles(zeros, "/a", "/b"), size - 2);
+    EXPECT_EQ(compareFiles(zeros, "/a", "/short"), size - 4);
+}
+
+// ---- The content stage -----------------------------------------------------
+
+namespace {
+
+// Files made in a temporary tree, each a candidate.
+class Candidates {
+public:
+    std::uint32_t add(const std::string& name, const std::string& content)
+    {
+        paths.push_back(tree.file(name, content));
+        list.append(paths.back());
+        return static_cast<std::uint32_t>(paths.size() - 1);
+    }
+
+    TempTree tree;
+    std::vector<std::string> paths;
+    PathList list;
+};
+
+// Equal pairs, one differing late, at the first and at the last byte.
+void checkOneSizeGroup(std::size_t size)
+{
+    Candidates files;
+    const std::string a = patterned(size, 10);
+    const std::string b = withByteAt(a, size - 100, static_cast<char>(a[size - 100] ^ 1));
+    files.add("a1", a);
+    files.add("b1", b);
+    files.add("c", withByteAt(a, size - 1, static_cast<char>(a[size - 1] ^ 1)));
+    files.add("a2", a);
+    files.add("d", withByteAt(a, 0, static_cast<char>(a[0] ^ 1)));
+    files.add("b2", b);
+    const std::vector<Row> rows = everyPair(6);
+    const std::vector<Row> expected = { { 3, 0 }, { 5, 1 }, { 0, 3 }, { 1, 5 } };
+    ASSERT_EQ(equalByCompareFiles(files.list, rows), expected);
+    for (const Mode& mode : kModes) {
+        SCOPED_TRACE(mode.name);
+        WatchedFileSystem watched;
+        EXPECT_EQ(keepEqual(watched, files.list, rows, mode.options), expected);
+        EXPECT_EQ(watched.liveStreams, 0);
+    }
+}
+
+} // namespace
+
+TEST(KeepEqualContent, KeepsExactlyTheRowsOfEqualFilesInTheirOrder)
+{
+    checkOneSizeGroup(5000);
+}
+
+TEST(KeepEqualContent, KeepsExactlyTheRowsOfEqualFilesLargerThanThePrefix)
+{
+    checkOneSizeGroup(700 * 1024);
+}
+
+TEST(KeepEqualContent, EmptyFilesAreEqualAndSizesMustMatch)
+{
+    Candidates files;
+    files.add("e1", "");
+    files.add("e2", "");
+    files.add("x", "x");
+    files.add("xy", "xy");
+    for (const Mode& mode : kModes) {
+        SCOPED_TRACE(mode.name);
+        EXPECT_EQ(keepEqual(realFileSystem(), files.list, everyPair(4), mode.options),
+            (std::vector<Row> { { 1, 0 }, { 0, 1 } }));
+    }
+}
+
+TEST(KeepEqualContent, NoRowsReadsNothing)
+{
+    Candidates files;
+    files.add("a", "same");
+    files.add("b", "same");
+    WatchedFileSystem watched;
+    EXPECT_EQ(keepEqual(watched, files.list, {}), std::vector<Row>());
+    EXPECT_EQ(watched.totalOpens(), 0);
+}
+
+TEST(KeepEqualContent, AFileThatVanishedPairsWithNothing)
+{
+    Candidates files;
+    const std::string content = patterned(3000, 4);
+    for (const char* name : { "a", "b", "c" })
+        files.add(name, content);
+    ASSERT_EQ(::unlink(files.paths[1].c_str()), 0);
+    for (const Mode& mode : kModes) {
+        SCOPED_TRACE(mode.name);
+        EXPECT_EQ(keepEqual(realFileSystem(), files.list, everyPair(3), mode.options),
+            (std::vector<Row> { { 2, 0 }, { 0, 2 } }));
+    }
+}
+
+TEST(KeepEqualContent, AFileThatCannotBeOpenedOrReadPairsWithNothing)
+{
+    // Four equal files, one failing in turn (so that some runs fail the one
+    // the others are checked against); the other three still pair.
+    for (const std::size_t size : { std::size_t(3000), std::size_t(300 * 1024) }) {
+        Candidates files;
+        const std::string content = patterned(size, 5);
+        for (const char* name : { "a", "b", "c", "d" })
+            files.add(name, content);
+        const std::vector<Row> rows = everyPair(4);
+        for (std::uint32_t failing = 0; failing < 4; ++failing) {
+            std::vector<Row> expected;
+            for (const Row& row : rows) {
+                if (row.first != failing && row.second != failing)
+                    expected.push_back(row);
+            }
+            const std::string& path = files.paths[failing];
+            for (const Mode& mode : kModes) {
+                SCOPED_TRACE(::testing::Message()
+                    << mode.name << ", size " << size << ", failing " << failing);
+                WatchedFileSystem unopenable;
+                unopenable.unopenable.insert(path);
+                EXPECT_EQ(keepEqual(unopenable, files.list, rows, mode.options), expected);
+
+                WatchedFileSystem onlyMeasured; // opens for its size, then no more
+                onlyMeasured.opensAllowed[path] = 1;
+                EXPECT_EQ(keepEqual(onlyMeasured, files.list, rows, mode.options), expected);
+
+                WatchedFileSystem readFails;
+                readFails.readFailsFrom[path] = std::int64_t(size) / 2;
+                EXPECT_EQ(keepEqual(readFails, files.list, rows, mode.options), expected);
+                EXPECT_EQ(readFails.liveStreams, 0);
+
+                WatchedFileSystem sizeFails;
+                sizeFails.sizeFails.insert(path);
+                EXPECT_EQ(keepEqual(sizeFails, files.list, rows, mode.options), expected);
+            }
+        }
+    }
+}
+
+TEST(KeepEqualContent, AFileUnreadableToTheUserPairsWithNothing)
+{
+    Candidates files;
+    const std::string content = patterned(5000, 6);
+    for (const char* name : { "a", "b", "c" })
+        files.add(name, content);
+    ASSERT_EQ(::chmod(files.paths[0].c_str(), 0), 0);
+    const int status = runUnprivileged([&] {
+        const auto kept
+            = keepEqualContent(realFileSystem(), files.list, everyPair(3), [] { return true; });
+        return kept == std::vector<Row> { { 2, 1 }, { 1, 2 } } ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
+}
+
+TEST(KeepEqualContent, AFileAtTwoPlacesIsOneFile)
+{
+    Candidates files;
+    const std::string content = patterned(200 * 1024, 7);
+    files.add("a", content);
+    files.add("b", content);
+    files.list.append(files.paths[0]);
+    const std::vector<Row> all = { { 1, 0 }, { 2, 1 }, { 0, 1 }, { 1, 2 } };
+    WatchedFileSystem watched;
+    EXPECT_EQ(keepEqual(watched, files.list, all), all);
+    // Read once, though it stands at two places.
+    EXPECT_EQ(watched.bytesRead(files.paths[0]), std::int64_t(content.size()));
+
+    // A row that names one file twice stands while the file opens.
+    const std::vector<Row> self = { { 0, 2 } };
+    EXPECT_EQ(keepEqual(realFileSystem(), files.list, self), self);
+    WatchedFileSystem unopenable;
+    unopenable.unopenable.insert(files.paths[0]);
+    EXPECT_TRUE(keepEqual(unopenable, files.list, self).empty());
+}
+
+TEST(KeepEqualContent, EachFileIsReadAtMostTwice)
+{
+    // A group that fits open at once is read once; a larger one is hashed
+    // and then checked.
+    Candidates files;
+    const std::string small = patterned(2000, 8);
+    const std::string large = patterned(300 * 1024, 9);
+    for (int k = 0; k < 5; ++k)
+        files.add("large" + std::to_string(k), large);
+    for (int k = 0; k < 300; ++k)
+        files.add("small" + std::to_string(k), small);
+    std::vector<Row> rows;
+    SizePairer pairer;
+    for (std::uint32_t i = 0; i < files.paths.size(); ++i)
+        pairer.add(
+            i, i < 5 ? std::int64_t(large.size()) : std::int64_t(small.size()), files.list, rows);
+    ASSERT_EQ(rows.size(), 10u + 300u * 299u / 2u);
+
+    WatchedFileSystem watched;
+    EXPECT_EQ(keepEqual(watched, files.list, rows), rows);
+    for (std::size_t k = 0; k < 5; ++k)
+        EXPECT_EQ(watched.bytesRead(files.paths[k]), std::int64_t(large.size()));
+    for (std::size_t k = 5; k < files.paths.size(); ++k)
+        EXPECT_LE(watched.bytesRead(files.paths[k]), 2 * std::int64_t(small.size()));
+    EXPECT_EQ(watched.liveStreams, 0);
+}
+
+TEST(KeepEqualContent, OneDifferentFileInABigGroupLosesOnlyItsRows)
+{
+    Candidates files;
+    const std::string content = patterned(1500, 11);
+    for (int k = 0; k < 280; ++k)
+        files.add(std::to_string(k), k == 137 ? withByteAt(content, 1499, 'q') : content);
+    std::vector<Row> rows;
+    SizePairer pairer;
+    for (std::uint32_t i = 0; i < files.paths.size(); ++i)
+        pairer.add(i, std::int64_t(content.size()), files.list, rows);
+    std::vector<Row> expected;
+    for (const Row& row : rows) {
+        if (row.first != 137 && row.second != 137)
+            expected.push_back(row);
+    }
+    ASSERT_NE(content[1499], 'q');
+    for (const Mode& mode : { kModes[0], kModes[4] }) {
+        SCOPED_TRACE(mode.name);
+        EXPECT_EQ(keepEqual(realFileSystem(), files.list, rows, mode.options), expected);
+    }
+}
+
+TEST(KeepEqualContent, AgreesWithCompareFilesOnRandomFiles)
+{
+    const std::vector<std::size_t> sizes = { 0, 1, 100, 70 * 1024, 140 * 1024 };
+    for (unsigned seed = 1; seed <= 4; ++seed) {
+        std::mt19937 random(seed);
+        Candidates files;
+        std::vector<std::size_t> sizeOf;
+        for (int k = 0; k < 36; ++k) {
+            const std::size_t size = sizes[random() % sizes.size()];
+            // A few contents per size, some changed in one byte.
+            std::string content = patterned(size, unsigned(size) * 7 + random() % 2);
+            if (size > 0 && random() % 3 == 0) {
+                const std::size_t at = random() % size;
+                content[at] = static_cast<char>(content[at] ^ (1 + random() % 255));
+            }
+            files.add("f" + std::to_string(k), content);
+            sizeOf.push_back(size);
+        }
+        // Rows of equal size, and some across sizes as pairing by name gives.
+        std::vector<Row> rows;
+        SizePairer pairer;
+        for (std::uint32_t i = 0; i < sizeOf.size(); ++i)
+            pairer.add(i, std::int64_t(sizeOf[i]), files.list, rows);
+        for (int k = 0; k < 40; ++k) {
+            const auto i = std::uint32_t(random() % sizeOf.size());
+            const auto j = std::uint32_t(random() % sizeOf.size());
+            if (i != j)
+                rows.push_back({ i, j });
+        }
+        std::shuffle(rows.begin(), rows.end(), random);
+        const std::vector<Row> expected = equalByCompareFiles(files.list, rows);
+        for (const Mode& mode : kModes) {
+            SCOPED_TRACE(::testing::Message() << "seed " << seed << ", " << mode.name);
+            EXPECT_EQ(keepEqual(realFileSystem(), files.list, rows, mode.options), expected);
+        }
+    }
+}
+
+namespace {
+
+// Runs the content stage on slow reads and stops it at the `stopAt`-th
+// question; the stage must give nothing, having read little.
+void checkStopping(const ContentStageOptions& options, const Candidates& files,
+    const std::vector<Row>& rows, int stopAt)
+{
+    WatchedFileSystem slow;
+    slow.readDelay = std::chrono::milliseconds(10);
+    const auto caller = std::this_thread::get_id();
+    int questions = 0;
+    bool askedElsewhere = false;
+    const auto kept = keepEqualContent(
+        slow, files.list, rows,
+        [&] {
+            askedElsewhere = askedElsewhere || std::this_thread::get_id() != caller;
+            return ++questions < stopAt;
+        },
+        options);
+    EXPECT_FALSE(kept.has_value());
+    EXPECT_EQ(questions, stopAt);
+    EXPECT_FALSE(askedElsewhere);
+    EXPECT_EQ(slow.liveStreams, 0);
+    // Far from every read was made.
+    EXPECT_LT(slow.reads, int(files.paths.size()));
+}
+
+} // namespace
+
+TEST(KeepEqualContent, StopsWhenToldAndGivesNothing)
+{
+    Candidates files;
+    const std::string content = patterned(100 * 1024, 12);
+    for (int k = 0; k < 60; ++k)
+        files.add(std::to_string(k), content);
+    const std::vector<Row> rows = everyPair(60);
+    checkStopping({}, files, rows, 1);
+    checkStopping({}, files, rows, 3);
+    checkStopping({ .maxOpenFiles = 4, .threads = 3 }, files, rows, 2);
+}
+
+TEST(KeepEqualContent, StopsWhileComparisonsWaitForOpenFiles)
+{
+    // Pairs of different sizes, more than may be open at once: some
+    // workers wait for others to close their files.
+    Candidates files;
+    for (int k = 0; k < 30; ++k) {
+        const std::string content = patterned(1000 + k, 13);
+        files.add(std::to_string(k) + "a", content);
+        files.add(std::to_string(k) + "b", content);
+    }
+    std::vector<Row> rows;
+    for (std::uint32_t k = 0; k < 30; ++k)
+        rows.push_back({ 2 * k, 2 * k + 1 });
+    checkStopping({ .maxOpenFiles = 2, .threads = 6 }, files, rows, 2);
+    // Left alone, the same work ends with every pair kept.
+    EXPECT_EQ(
+        keepEqual(realFileSystem(), files.list, rows, { .maxOpenFiles = 2, .threads = 6 }), rows);
+}

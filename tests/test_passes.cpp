@@ -1,0 +1,277 @@
+// The three criteria through the main window: the rows of the name and size
+// passes, the content stage, the hand-off to the copies editor, and Stop.
+#include "support/form_fixture.h"
+#include "support/temp_tree.h"
+
+#include <QTimer>
+#include <chrono>
+#include <thread>
+#include <unistd.h>
+
+using namespace qevra;
+using namespace qevra::testing;
+
+namespace {
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+class Passes : public FormsTest {
+protected:
+    // Runs one search of `dirs` for `extension` with a criterion box.
+    void search(const std::vector<std::string>& dirs, const QString& extension,
+        controls::TxpCheckBox* criterion)
+    {
+        chooseDirectories(dirs);
+        typeExtension(extension);
+        if (!criterion->isChecked())
+            click(criterion);
+        click(form1->xpButton3);
+    }
+
+    Pairs rows() const
+    {
+        Pairs out;
+        for (std::size_t r = 0; r < form1->ListBox2.size(); ++r)
+            out.emplace_back(form1->ListBox2[r], form1->ListBox3[r]);
+        return out;
+    }
+
+    QStringList names(controls::TfsListBox* list) const
+    {
+        QStringList out;
+        for (int r = 0; r < list->model()->rowCount(); ++r)
+            out << list->model()->index(r, 0).data().toString();
+        return out;
+    }
+
+    QString kind() const { return form2->Label6->text(); }
+};
+
+} // namespace
+
+TEST_F(Passes, NamePassGivesTwoRowsForEveryPairInOuterCandidateOrder)
+{
+    TempTree tree;
+    const auto a = tree.file("a/same.txt", "1");
+    const auto b = tree.file("b/same.txt", "22");
+    const auto c = tree.file("c/same.txt", "333");
+    tree.file("c/Same.txt"); // another letter case: no pair
+    tree.file("d/other.txt");
+    search({ tree.path("a"), tree.path("b"), tree.path("c"), tree.path("d") }, "txt",
+        form1->CheckBox2);
+
+    EXPECT_EQ(rows(), (Pairs { { b, a }, { c, a }, { a, b }, { c, b }, { a, c }, { b, c } }));
+    EXPECT_EQ(names(form2->fsListBox1), QStringList(6, "same.txt"));
+    EXPECT_EQ(names(form2->fsListBox2), QStringList(6, "same.txt"));
+    EXPECT_EQ(form2->Label1->text(), QStringLiteral("Всего найденных дубликатов - 6"));
+    EXPECT_FALSE(form1->isVisible());
+    EXPECT_TRUE(form2->isVisible());
+    EXPECT_EQ(form1->ProgressBar1->position(), 0);
+    EXPECT_EQ(form1->ProgressBar1->maximum(), 5);
+    EXPECT_EQ(form1->StatusBar1->text(), "other.txt"); // the last candidate's name
+    EXPECT_EQ(form2->Label5->text(), QStringLiteral("Просмотр 1 из 6"));
+    EXPECT_TRUE(boxes().messages.empty());
+}
+
+TEST_F(Passes, NamePassNeverPairsAFileWithItselfAndCountsZeroWhenAlone)
+{
+    TempTree tree;
+    const auto x = tree.file("d/x.txt");
+    const auto y = tree.file("e/x.txt");
+    // The same directory chosen twice: its file is collected twice.
+    search({ tree.path("d"), tree.path("d") }, "txt", form1->CheckBox2);
+    EXPECT_TRUE(rows().empty());
+    EXPECT_EQ(form2->Label1->text(), QStringLiteral("Всего найденных дубликатов - 0"));
+    EXPECT_TRUE(form2->isVisible());
+    EXPECT_FALSE(form1->isVisible());
+
+    // With a namesake elsewhere, each of its places pairs with it.
+    form2->close();
+    search({ tree.path("d"), tree.path("d"), tree.path("e") }, "txt", form1->CheckBox2);
+    EXPECT_EQ(rows(), (Pairs { { y, x }, { y, x }, { x, y }, { x, y } }));
+
+    // No candidates at all: no message, an empty editor.
+    form2->close();
+    search({ tree.path("missing") }, "txt", form1->CheckBox2);
+    EXPECT_TRUE(rows().empty());
+    EXPECT_EQ(form1->ProgressBar1->maximum(), 0);
+    EXPECT_EQ(form1->StatusBar1->text(), "    Идет поиск копий файлов");
+    EXPECT_TRUE(boxes().messages.empty());
+}
+
+TEST_F(Passes, PreviewKindFollowsTheExtensionTextAndIsNeverReset)
+{
+    TempTree tree;
+    tree.file("p/a.jpg");
+    EXPECT_EQ(kind(), "Label6");
+    search({ tree.path("p") }, "jpg", form1->CheckBox2);
+    EXPECT_EQ(kind(), "graf");
+    form2->close();
+    search({ tree.path("p") }, "txt", form1->CheckBox2); // neither set: kept
+    EXPECT_EQ(kind(), "graf");
+    form2->close();
+    search({ tree.path("p") }, "mp3", form1->CheckBox2); // no candidates, still media
+    EXPECT_EQ(kind(), "mus");
+    form2->close();
+    search({ tree.path("p") }, "mpeg", form1->CheckBox2); // in the list, in neither set
+    EXPECT_EQ(kind(), "mus");
+    form2->close();
+    search({ tree.path("p") }, "JPG", form1->CheckBox2); // the sets compare exactly
+    EXPECT_EQ(kind(), "mus");
+    form2->close();
+    search({ tree.path("p") }, "jpg", form1->CheckBox2);
+    // A name search leaves the preview toggle as it was.
+    EXPECT_FALSE(form2->fsbitbtn4->isHidden());
+}
+
+TEST_F(Passes, SizePassGivesOneRowPerPairEarlierFirst)
+{
+    TempTree tree;
+    const auto a = tree.file("a.txt", "abc");
+    const auto b = tree.file("b.txt", "xyz");
+    const auto c = tree.file("c.txt", "123");
+    tree.file("d.txt", "four");
+    const auto e = tree.file("sub/e.txt");
+    const auto f = tree.file("sub/f.txt");
+    search({ tree.root() }, "txt", form1->CheckBox3);
+    EXPECT_EQ(rows(), (Pairs { { a, b }, { a, c }, { b, c }, { e, f } }));
+    EXPECT_EQ(names(form2->fsListBox1), QStringList({ "a.txt", "a.txt", "b.txt", "e.txt" }));
+    EXPECT_EQ(names(form2->fsListBox2), QStringList({ "b.txt", "c.txt", "c.txt", "f.txt" }));
+    EXPECT_EQ(form2->Label1->text(), QStringLiteral("Всего найденных дубликатов - 4"));
+    EXPECT_EQ(form1->StatusBar1->text(), "");
+    EXPECT_EQ(form1->ProgressBar1->position(), 0);
+    EXPECT_FALSE(form1->isVisible());
+    EXPECT_TRUE(form2->isVisible());
+    // Kind "Label6" is no kind: the preview toggle and its hint stay hidden.
+    EXPECT_TRUE(form2->fsbitbtn4->isHidden());
+    EXPECT_TRUE(form2->Label9->isHidden());
+}
+
+TEST_F(Passes, SizePassPairsADoubleCollectedFileOnlyWithOthers)
+{
+    TempTree tree;
+    const auto x = tree.file("d/x.txt", "same");
+    const auto y = tree.file("e/y.txt", "size");
+    search({ tree.path("d"), tree.path("e"), tree.path("d") }, "txt", form1->CheckBox3);
+    EXPECT_EQ(rows(), (Pairs { { x, y }, { y, x } }));
+}
+
+TEST_F(Passes, ContentStageKeepsOnlyWholeFilesThatAreEqual)
+{
+    TempTree tree;
+    std::string big(70000, 'q');
+    std::string lateDiff = big;
+    lateDiff[20000] = 'r'; // differs only after the first 16384 bytes
+    std::string lastDiff = big;
+    lastDiff.back() = 'r';
+    std::string firstDiff = big;
+    firstDiff.front() = 'r';
+    const auto one = tree.file("1.dat", big);
+    tree.file("2.dat", lateDiff);
+    tree.file("3.dat", lastDiff);
+    tree.file("4.dat", firstDiff);
+    const auto five = tree.file("5.dat", big);
+    const auto e1 = tree.file("e1.dat");
+    const auto e2 = tree.file("e2.dat");
+    search({ tree.root() }, "dat", form1->checkbox1);
+    EXPECT_EQ(rows(), (Pairs { { one, five }, { e1, e2 } }));
+    EXPECT_EQ(form2->Label1->text(), QStringLiteral("Всего найденных дубликатов - 2"));
+
+    // By size alone every same-sized pair stays.
+    form2->close();
+    click(form1->checkbox1);
+    search({ tree.root() }, "dat", form1->CheckBox3);
+    EXPECT_EQ(rows().size(), 11u); // ten pairs among five, one among the empty files
+}
+
+TEST_F(Passes, FileThatVanishesBeforeTheContentStageLosesItsRows)
+{
+    TempTree tree;
+    const auto a = tree.file("a.txt", "same");
+    const auto b = tree.file("b.txt", "same");
+    const auto c = tree.file("c.txt", "same");
+    fileSystem.onMeasure = [&](const std::string& path) {
+        if (path == c)
+            ::unlink(b.c_str());
+    };
+    search({ tree.root() }, "txt", form1->checkbox1);
+    EXPECT_EQ(rows(), (Pairs { { a, c } }));
+}
+
+TEST_F(Passes, NoCandidatesOrNoPairsAreReportedAndTheEditorStillOpens)
+{
+    TempTree tree;
+    tree.file("only/one.mp3", "x");
+    search({ tree.path("missing") }, "txt", form1->CheckBox3);
+    EXPECT_EQ(boxes().messages, std::vector<QString> { "Файлов нет" });
+    EXPECT_TRUE(form1->isVisible());
+    EXPECT_TRUE(form2->isVisible());
+    EXPECT_EQ(form2->Label1->text(), "Label1");
+    EXPECT_EQ(kind(), "Label6"); // nothing set without candidates
+    EXPECT_EQ(form2->Label5->text(), QStringLiteral("Просмотр 1 из 0"));
+
+    form2->close();
+    search({ tree.path("only") }, "mp3", form1->CheckBox3);
+    EXPECT_EQ(boxes().messages.back(), "Дубликатов нету");
+    EXPECT_EQ(kind(), "mus");
+    EXPECT_FALSE(form2->fsbitbtn4->isHidden());
+    EXPECT_TRUE(form1->isVisible());
+    EXPECT_TRUE(form2->isVisible());
+}
+
+TEST_F(Passes, CandidateThatCannotBeMeasuredEndsTheSearchInTheErrorBox)
+{
+    TempTree tree;
+    const auto a = tree.file("a.txt", "same");
+    const auto b = tree.file("b.txt", "same");
+    const auto c = tree.file("c.txt", "same");
+    fileSystem.measureErrors[c] = EACCES;
+    search({ tree.root() }, "txt", form1->checkbox1);
+    EXPECT_EQ(boxes().errors, std::vector<QString> { "I/O error 13." });
+    EXPECT_EQ(rows(), (Pairs { { a, b } })); // found before the failure
+    EXPECT_EQ(form1->StatusBar1->text(), QStringLiteral("   ") + QString::fromStdString(c));
+    EXPECT_EQ(form1->ProgressBar1->position(), 3);
+    EXPECT_FALSE(form2->isVisible());
+    EXPECT_TRUE(names(form2->fsListBox1).isEmpty());
+    EXPECT_FALSE(form1->searching());
+}
+
+TEST_F(Passes, StopDuringTheSizePassKeepsTheRowsFoundAndShowsNothing)
+{
+    TempTree tree;
+    const auto a = tree.file("a.txt", "same");
+    const auto b = tree.file("b.txt", "same");
+    const auto c = tree.file("c.txt", "same");
+    fileSystem.onMeasure = [&](const std::string& path) {
+        if (path == b)
+            click(form1->fsBitBtn4);
+    };
+    search({ tree.root() }, "txt", form1->CheckBox3);
+    EXPECT_EQ(rows(), (Pairs { { a, b } }));
+    EXPECT_EQ(form1->StatusBar1->text(), "");
+    EXPECT_EQ(form1->ProgressBar1->position(), 0);
+    EXPECT_EQ(search::StopFlag, 0);
+    EXPECT_FALSE(form2->isVisible());
+    EXPECT_TRUE(names(form2->fsListBox1).isEmpty());
+    EXPECT_TRUE(boxes().messages.empty());
+    (void)c;
+}
+
+TEST_F(Passes, StopDuringTheContentStageEndsItWhileTheWindowStaysLive)
+{
+    TempTree tree;
+    for (int i = 0; i < 6; ++i)
+        tree.file("f" + std::to_string(i) + ".txt", "identical");
+    // Reading is slow; the user presses Stop while it runs.
+    fileSystem.onOpenRead
+        = [](const std::string&) { std::this_thread::sleep_for(std::chrono::milliseconds(100)); };
+    QTimer::singleShot(30, form1.get(), [&] { click(form1->fsBitBtn4); });
+    search({ tree.root() }, "txt", form1->checkbox1);
+    EXPECT_EQ(form1->StatusBar1->text(), "");
+    EXPECT_EQ(form1->ProgressBar1->position(), 0);
+    EXPECT_EQ(search::StopFlag, 0);
+    EXPECT_FALSE(form2->isVisible());
+    EXPECT_TRUE(form1->isVisible());
+    EXPECT_TRUE(boxes().messages.empty());
+    EXPECT_TRUE(boxes().errors.empty());
+}
