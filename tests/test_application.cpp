@@ -9,6 +9,8 @@
 #include "support/doubles.h"
 
 #include <QApplication>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -116,6 +118,35 @@ TEST_F(EventLoop, BoxesCloseAtOnceWhileTheProgramEnds)
     platform::setEnding(false);
     platform::ShowMessage("shown");
     EXPECT_EQ(boxes().messages, std::vector<QString> { "shown" });
+}
+
+TEST(AboutBoxWindow, ShowsItsTextsAndHandsTheLinksToTheDesktop)
+{
+    resetDoubles();
+    TAboutBox box;
+    EXPECT_EQ(box.Label5->text(), "Qevra");
+    EXPECT_EQ(box.Label5->pos(), QPoint(16, 8));
+    EXPECT_EQ(box.Label5->font().pixelSize(), 21);
+    EXPECT_EQ(box.Label5->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    EXPECT_EQ(box.Label7->text(), "0.4");
+    EXPECT_EQ(box.Label9->text(), QStringLiteral("Домашняя страница"));
+    EXPECT_EQ(box.Label4->pos(), QPoint(144, 128));
+    EXPECT_EQ(box.Label3->text(), TAboutBox::kEmail);
+    EXPECT_EQ(box.Label3->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(box.font().pixelSize(), 16);
+    // One font for the whole box, and it has Cyrillic letters.
+    EXPECT_TRUE(QFontDatabase::writingSystems(QFontInfo(box.font()).family())
+                    .contains(QFontDatabase::Cyrillic));
+    box.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
+    QTest::mouseClick(box.Label3, Qt::LeftButton);
+    QTest::mouseClick(box.Label4, Qt::LeftButton);
+    QTest::mouseClick(box.Label4, Qt::LeftButton);
+    QTest::mouseClick(box.Label1, Qt::LeftButton); // not a link
+    EXPECT_EQ(desktop().opened,
+        (std::vector<std::string> { "mailto:" + TAboutBox::kEmail.toStdString(),
+            TAboutBox::kHomePage.toStdString(), TAboutBox::kHomePage.toStdString() }));
+    EXPECT_TRUE(box.isVisible());
 }
 
 TEST(AboutBoxWindow, OpensCentredFirstAndWhereLeftLater)

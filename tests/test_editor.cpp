@@ -1,9 +1,11 @@
 // The copies editor: its layout, showing, stepping through the pairs with
 // the mouse and the keyboard, the deleted marker and closing.
 #include "support/form_fixture.h"
+#include "support/media_files.h"
 #include "support/temp_tree.h"
 
 #include <QTimer>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace qevra;
@@ -26,6 +28,28 @@ protected:
             form1->ListBox2.append(std::uint32_t(form1->ListBox1.size() - 1));
             form1->ListBox1.append(second);
             form1->ListBox3.append(std::uint32_t(form1->ListBox1.size() - 1));
+        }
+        form2->fsListBox1->names()->appendFromColumn();
+        form2->fsListBox2->names()->appendFromColumn();
+        form1->hide();
+        form2->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form2.get()));
+    }
+
+    // Puts candidates and rows of candidate indexes into the hidden lists
+    // and shows the editor.
+    void showRows(const std::vector<std::string>& candidates,
+        const std::vector<std::pair<std::uint32_t, std::uint32_t>>& rows)
+    {
+        form2->clearNameLists();
+        form1->ListBox1.clear();
+        form1->ListBox2.clear();
+        form1->ListBox3.clear();
+        for (const std::string& path : candidates)
+            form1->ListBox1.append(path);
+        for (const auto& [first, second] : rows) {
+            form1->ListBox2.append(first);
+            form1->ListBox3.append(second);
         }
         form2->fsListBox1->names()->appendFromColumn();
         form2->fsListBox2->names()->appendFromColumn();
@@ -220,4 +244,301 @@ TEST_F(Editor, TwoMillionRowsShowAtOnce)
     EXPECT_EQ(form2->Label3->path(), two);
     EXPECT_EQ(form2->Label4->path(), one);
     EXPECT_EQ(form2->fsListBox2->selectedRow(), int(rowsWanted - 1));
+}
+
+using FileActions = Editor;
+
+TEST_F(FileActions, OpenHandsTheExactPathToTheDesktop)
+{
+    TempTree tree;
+    const auto first = tree.file("caf\xe9/one.txt");
+    const auto second = tree.file("two/one.txt");
+    showPairs({ { first, second } });
+    click(form2->xpButton1); // "Пусто": nothing to open
+    EXPECT_TRUE(desktop().opened.empty());
+    clickRow(0);
+    click(form2->xpButton1);
+    click(form2->xpButton4);
+    EXPECT_EQ(desktop().opened, (std::vector<std::string> { first, second }));
+    ::unlink(second.c_str());
+    clickRow(0);
+    click(form2->xpButton4); // "Файл удален": nothing
+    EXPECT_EQ(desktop().opened.size(), 2u);
+}
+
+TEST_F(FileActions, DeleteClearsReadOnlyRemovesTheFileAndMarksTheColumn)
+{
+    TempTree tree;
+    const auto first = tree.file("a/x.txt", "same");
+    const auto second = tree.file("b/x.txt", "same");
+    ::chmod(first.c_str(), 0444);
+    showPairs({ { first, second } });
+    click(form2->xpButton2); // no pair shown: nothing is deleted
+    EXPECT_EQ(::access(first.c_str(), F_OK), 0);
+
+    clickRow(0);
+    click(form2->xpButton2);
+    EXPECT_NE(::access(first.c_str(), F_OK), 0);
+    EXPECT_EQ(::access(second.c_str(), F_OK), 0);
+    EXPECT_EQ(label3(), QStringLiteral("Файл удален"));
+    EXPECT_TRUE(form2->Image1->isHidden());
+    EXPECT_FALSE(form2->Image2->isHidden());
+    click(form2->xpButton2); // a second press does nothing
+    EXPECT_EQ(label3(), QStringLiteral("Файл удален"));
+
+    // A file that cannot be deleted keeps its label and picture box.
+    fileSystem.undeletable.insert(second);
+    click(form2->xpButton5);
+    EXPECT_EQ(form2->Label4->path(), second);
+    EXPECT_FALSE(form2->Image2->isHidden());
+    EXPECT_TRUE(boxes().messages.empty());
+    EXPECT_TRUE(boxes().errors.empty());
+}
+
+TEST_F(FileActions, DeleteAllNeverDeletesTheLastCopyOfANamePair)
+{
+    TempTree tree;
+    const auto a = tree.file("d1/same.txt");
+    const auto b = tree.file("d2/same.txt");
+    const auto c = tree.file("d3/same.txt");
+    // The name pass lists every pair both ways: (b,a) (c,a) (a,b) (c,b) (a,c) (b,c).
+    showRows({ a, b, c }, { { 1, 0 }, { 2, 0 }, { 0, 1 }, { 2, 1 }, { 0, 2 }, { 1, 2 } });
+    click(form2->xpButton3);
+    // b and c went; a, whose partners were gone by then, stays.
+    EXPECT_EQ(::access(a.c_str(), F_OK), 0);
+    EXPECT_NE(::access(b.c_str(), F_OK), 0);
+    EXPECT_NE(::access(c.c_str(), F_OK), 0);
+    EXPECT_EQ(label3(), QStringLiteral("Файл удален"));
+    EXPECT_TRUE(form2->Image1->isHidden());
+    EXPECT_EQ(label4(), QStringLiteral("Пусто")); // the other column is untouched
+    EXPECT_EQ(form2->fsListBox1->model()->rowCount(), 6); // the pairs stay listed
+}
+
+TEST_F(FileActions, DeleteAllOnASizeGroupDeletesEveryFirstCopy)
+{
+    TempTree tree;
+    const auto f0 = tree.file("f0", "abc");
+    const auto f1 = tree.file("f1", "abc");
+    const auto f2 = tree.file("f2", "abc");
+    const auto lonely = tree.file("g", "other");
+    ::chmod(f1.c_str(), 0444);
+    showRows({ f0, f1, f2, lonely }, { { 0, 1 }, { 0, 2 }, { 1, 2 } });
+    click(form2->xpButton3);
+    EXPECT_NE(::access(f0.c_str(), F_OK), 0);
+    EXPECT_NE(::access(f1.c_str(), F_OK), 0);
+    EXPECT_EQ(::access(f2.c_str(), F_OK), 0);
+    EXPECT_EQ(::access(lonely.c_str(), F_OK), 0);
+
+    // Column 2 now finds every partner gone: nothing more is deleted.
+    click(form2->xpButton6);
+    EXPECT_EQ(::access(f2.c_str(), F_OK), 0);
+    EXPECT_EQ(label4(), QStringLiteral("Пусто"));
+}
+
+TEST_F(FileActions, DeleteAllGoesOnPastAFileThatCannotBeDeleted)
+{
+    TempTree tree;
+    const auto a1 = tree.file("a1");
+    const auto a2 = tree.file("a2");
+    const auto b1 = tree.file("b1", "xy");
+    const auto b2 = tree.file("b2", "xy");
+    showRows({ a1, a2, b1, b2 }, { { 0, 1 }, { 2, 3 } });
+    clickRow(0);
+    fileSystem.undeletable.insert(a1);
+    click(form2->xpButton3);
+    EXPECT_EQ(::access(a1.c_str(), F_OK), 0);
+    EXPECT_NE(::access(b1.c_str(), F_OK), 0);
+    // The label marks the column as soon as any of its files went.
+    EXPECT_EQ(label3(), QStringLiteral("Файл удален"));
+
+    // With no pairs, delete all does nothing.
+    showRows({}, {});
+    click(form2->xpButton3);
+    click(form2->xpButton6);
+    EXPECT_EQ(label3(), QStringLiteral("Файл удален"));
+}
+
+using PreviewToggle = Editor;
+
+TEST_F(PreviewToggle, PicturesKindWidensTheWindowAndShowsThePictureBoxes)
+{
+    showPairs({});
+    form2->Label6->setCaption("graf");
+    const int startWidth = form2->width();
+    click(form2->fsbitbtn4);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(startWidth, 654);
+    EXPECT_EQ(form2->width(), 830);
+    EXPECT_EQ(form2->fsbitbtn4->text(), "<<<");
+    EXPECT_FALSE(form2->Label9->isHidden());
+    EXPECT_EQ(form2->Label9->text(), kCloseHint);
+    for (QWidget* button : { form2->Button1, form2->Button3, form2->Button5, form2->Button6 })
+        EXPECT_TRUE(button->isHidden());
+    for (QWidget* picture : std::initializer_list<QWidget*> {
+             form2->Image1, form2->Image2, form2->RxGIFAnimator1, form2->RxGIFAnimator2 })
+        EXPECT_FALSE(picture->isHidden());
+
+    click(form2->fsbitbtn4);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form2->width(), 654);
+    EXPECT_EQ(form2->fsbitbtn4->text(), ">>>");
+    EXPECT_EQ(form2->Label9->text(), kOpenHint);
+
+    // Closing keeps the panel's state for the next showing.
+    click(form2->fsbitbtn4);
+    form2->close();
+    showPairs({});
+    EXPECT_EQ(form2->width(), 830);
+    EXPECT_EQ(form2->fsbitbtn4->text(), "<<<");
+    EXPECT_TRUE(form2->Label9->isHidden());
+}
+
+TEST_F(PreviewToggle, MediaKindShowsThePlayButtonsAndHidesThePictures)
+{
+    showPairs({});
+    form2->Label6->setCaption("mus");
+    form2->RxGIFAnimator1->hide();
+    click(form2->fsbitbtn4);
+    for (QWidget* button : { form2->Button1, form2->Button3, form2->Button5, form2->Button6 })
+        EXPECT_FALSE(button->isHidden());
+    EXPECT_TRUE(form2->Image1->isHidden());
+    EXPECT_TRUE(form2->Image2->isHidden());
+    EXPECT_TRUE(form2->RxGIFAnimator1->isHidden()); // the animators keep their state
+    EXPECT_EQ(form2->width(), 830);
+}
+
+TEST_F(PreviewToggle, WithoutAKindNothingChanges)
+{
+    showPairs({});
+    click(form2->fsbitbtn4);
+    EXPECT_EQ(form2->width(), 654);
+    EXPECT_EQ(form2->fsbitbtn4->text(), ">>>");
+    EXPECT_TRUE(form2->Label9->isHidden());
+}
+
+using PreviewContent = Editor;
+
+namespace {
+
+QImage solid(int width, int height, QColor colour)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+} // namespace
+
+TEST_F(PreviewContent, ChoosingAPairLoadsBothPicturesEvenWithThePanelClosed)
+{
+    TempTree tree;
+    const auto a = tree.file("a.jpg", encoded(solid(40, 30, Qt::red), "JPG"));
+    const auto b = tree.file("b.bmp", encoded(solid(20, 10, Qt::blue), "BMP"));
+    const auto c = tree.file("c.gif", gifBytes(2, 2, { 1, 1, 1, 1 }));
+    const auto d = tree.file("d.giff", gifBytes(3, 2, { 2, 2, 2, 2, 2, 2 }));
+    form2->Label6->setCaption("graf");
+    showRows({ a, b, c, d }, { { 0, 1 }, { 2, 3 } });
+
+    clickRow(0);
+    EXPECT_EQ(form2->Image1->picture().size(), QSize(40, 30));
+    EXPECT_EQ(form2->Image2->picture().size(), QSize(20, 10));
+    EXPECT_EQ(form2->width(), 654);
+
+    // ".gif" goes to the picture box; a name ending in "gif" and one more
+    // character goes to the animator, which takes the picture's size.
+    clickRow(1);
+    EXPECT_EQ(form2->Image1->picture().size(), QSize(2, 2));
+    EXPECT_EQ(form2->Image1->picture().pixelColor(0, 0), QColor(0, 255, 0));
+    EXPECT_EQ(form2->Image2->picture().size(), QSize(20, 10)); // kept
+    EXPECT_EQ(form2->RxGIFAnimator2->size(), QSize(3, 2));
+    EXPECT_EQ(form2->RxGIFAnimator2->pos(), QPoint(658, 208));
+    EXPECT_TRUE(boxes().errors.empty());
+}
+
+TEST_F(PreviewContent, APictureThatCannotBeLoadedGoesToTheErrorBoxAndKeepsThePreviousOne)
+{
+    TempTree tree;
+    const auto good1 = tree.file("g1.jpg", encoded(solid(8, 8, Qt::red), "JPG"));
+    const auto good2 = tree.file("g2.jpg", encoded(solid(9, 9, Qt::red), "JPG"));
+    const auto broken = tree.file("broken.jpg", "hello, not a picture");
+    const auto other = tree.file("other.jpg", encoded(solid(5, 5, Qt::red), "JPG"));
+    const auto text1 = tree.file("t1.txt", "x");
+    const auto text2 = tree.file("t2.txt", "x");
+    form2->Label6->setCaption("graf");
+    showRows({ good1, good2, broken, other, text1, text2 }, { { 0, 1 }, { 2, 3 }, { 4, 5 } });
+    clickRow(0);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Mouse event.*not accepted"));
+    clickRow(1);
+    ASSERT_EQ(boxes().errors.size(), 1u);
+    EXPECT_TRUE(boxes().errors[0].startsWith("Not a JPEG file")) << boxes().errors[0].toStdString();
+    // Both boxes keep the first pair's pictures: column 2 was not loaded.
+    EXPECT_EQ(form2->Image1->picture().size(), QSize(8, 8));
+    EXPECT_EQ(form2->Image2->picture().size(), QSize(9, 9));
+    // The labels were set before the loading failed.
+    EXPECT_EQ(form2->Label3->path(), broken);
+    EXPECT_EQ(position(), QStringLiteral("Просмотр 2 из 3"));
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Mouse event.*not accepted"));
+    clickRow(2);
+    EXPECT_EQ(boxes().errors.back(), "Unknown picture file extension (.txt)");
+}
+
+TEST_F(PreviewContent, ADeletedFilesPictureBoxIsHidden)
+{
+    TempTree tree;
+    const auto a = tree.file("a.jpg", encoded(solid(6, 6, Qt::red), "JPG"));
+    const auto b = tree.file("b.jpg", encoded(solid(7, 7, Qt::red), "JPG"));
+    form2->Label6->setCaption("graf");
+    showRows({ a, b }, { { 0, 1 } });
+    ::unlink(b.c_str());
+    clickRow(0);
+    EXPECT_EQ(form2->Image1->picture().size(), QSize(6, 6));
+    EXPECT_FALSE(form2->Image1->isHidden());
+    EXPECT_TRUE(form2->Image2->isHidden());
+    EXPECT_TRUE(boxes().errors.empty());
+}
+
+TEST_F(PreviewContent, PlayAndStopDriveTheOnePlayer)
+{
+    TempTree tree;
+    const auto a = tree.file("a.wav", wavContent(2));
+    const auto b = tree.file("b.wav", wavContent(2));
+    form2->MediaPlayer1->setSinksForTesting("fakesink", "fakesink");
+    form2->Label6->setCaption("mus");
+    showRows({ a, b }, { { 0, 1 } });
+
+    // Nothing open yet: stopping fails and closing is not attempted.
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Mouse event.*not accepted"));
+    click(form2->Button6);
+    EXPECT_EQ(boxes().errors, std::vector<QString> { "No MCI device open." });
+
+    // "Пусто" names no file the player can open.
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Mouse event.*not accepted"));
+    click(form2->Button5);
+    ASSERT_EQ(boxes().errors.size(), 2u);
+    EXPECT_FALSE(form2->MediaPlayer1->isOpen());
+
+    clickRow(0);
+    click(form2->Button5);
+    EXPECT_TRUE(form2->MediaPlayer1->isPlaying());
+    EXPECT_EQ(form2->MediaPlayer1->fileName(), a);
+    click(form2->Button1); // the second column's file takes over
+    EXPECT_EQ(form2->MediaPlayer1->fileName(), b);
+    EXPECT_TRUE(form2->MediaPlayer1->isPlaying());
+
+    // Closing the editor does not stop the playback.
+    form2->close();
+    EXPECT_TRUE(form2->MediaPlayer1->isPlaying());
+    showRows({ a, b }, { { 0, 1 } });
+    click(form2->Button3);
+    EXPECT_FALSE(form2->MediaPlayer1->isOpen());
+    EXPECT_EQ(boxes().errors.size(), 2u);
+
+    // A deleted file is not played.
+    clickRow(0);
+    ::unlink(a.c_str());
+    clickRow(0);
+    click(form2->Button5);
+    EXPECT_FALSE(form2->MediaPlayer1->isOpen());
+    EXPECT_EQ(boxes().errors.size(), 2u);
 }

@@ -1,9 +1,37 @@
 #include "about/about_box.h"
 
+#include "platform/fonts.h"
+#include "platform/services.h"
+
+#include <QFontDatabase>
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QScreen>
 
 namespace qevra {
+
+const QString TAboutBox::kAuthor = QStringLiteral("Команда Qevra");
+const QString TAboutBox::kEmail = QStringLiteral("qevra@example.org");
+const QString TAboutBox::kHomePage = QStringLiteral("https://qevra.example.org");
+const QString TAboutBox::kFooter = QStringLiteral("2026 г., Санкт-Петербург");
+
+QFont aboutFont(int pixelSize)
+{
+    // A font without Cyrillic letters would make Qt mix two fonts in one
+    // label, so only fonts that have them qualify.
+    static const QString family = [] {
+        for (const QString& candidate : { QStringLiteral("Comic Sans MS"),
+                 QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans") }) {
+            if (QFontDatabase::families().contains(candidate, Qt::CaseInsensitive)
+                && QFontDatabase::writingSystems(candidate).contains(QFontDatabase::Cyrillic))
+                return candidate;
+        }
+        return platform::windowFont().family();
+    }();
+    QFont font(family);
+    font.setPixelSize(pixelSize);
+    return font;
+}
 
 TAboutBox::TAboutBox(QWidget* parent)
     : QWidget(parent,
@@ -16,6 +44,64 @@ TAboutBox::TAboutBox(QWidget* parent)
     colours.setColor(QPalette::Window, QColor(240, 251, 255));
     setPalette(colours);
     setAutoFillBackground(true);
+    setFont(aboutFont(16));
+
+    auto label = [this](const QString& text, int left, int top) {
+        auto* made = new controls::Label(text, this);
+        made->move(left, top);
+        return made;
+    };
+    auto red = [](controls::Label* made) {
+        QPalette colours = made->palette();
+        colours.setColor(QPalette::WindowText, QColor(255, 0, 0));
+        made->setPalette(colours);
+    };
+    Label5 = label(QStringLiteral("Qevra"), 16, 8);
+    Label5->setFont(aboutFont(21));
+    Label5->resize(Label5->sizeHint());
+    red(Label5);
+    Label8 = label(QStringLiteral("Автор"), 16, 40);
+    Label1 = label(kAuthor, 144, 40);
+    Label2 = label(QStringLiteral("E-mail:"), 16, 64);
+    Label3 = label(kEmail, 144, 64);
+    red(Label3);
+    Label6 = label(QStringLiteral("Версия"), 16, 88);
+    Label7 = label(QStringLiteral("0.4"), 144, 88);
+    Label9 = label(QStringLiteral("Домашняя страница"), 8, 112);
+    Label4 = label(kHomePage, 144, 128);
+    red(Label4);
+    Label10 = label(kFooter, 56, 152);
+    for (controls::Label* link : { Label3, Label4 }) {
+        link->setCursor(Qt::PointingHandCursor);
+        link->installEventFilter(this);
+    }
+}
+
+void TAboutBox::Label3Click()
+{
+    platform::desktop().open((QStringLiteral("mailto:") + kEmail).toStdString());
+}
+
+void TAboutBox::Label4Click()
+{
+    platform::desktop().open(kHomePage.toStdString());
+}
+
+bool TAboutBox::eventFilter(QObject* watched, QEvent* event)
+{
+    // A click is a left press and release over the label.
+    if (event->type() == QEvent::MouseButtonRelease) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        auto* label = static_cast<QWidget*>(watched);
+        if (mouse->button() == Qt::LeftButton
+            && label->rect().contains(mouse->position().toPoint())) {
+            if (watched == Label3)
+                Label3Click();
+            else if (watched == Label4)
+                Label4Click();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TAboutBox::showEvent(QShowEvent* event)

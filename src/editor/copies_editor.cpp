@@ -67,6 +67,7 @@ TForm2::TForm2(TForm1* form1, QWidget* parent)
     Image2->setGeometry(658, 208, 159, 145);
     Label6 = label(QStringLiteral("Label6"), 328, 0);
     Label6->hide();
+    MediaPlayer1 = new platform::MediaPlayer(this);
     fsListBox1 = new controls::TfsListBox(form1->ListBox2, this);
     fsListBox1->setGeometry(16, 104, 297, 199);
     fsListBox1->setCursor(Qt::PointingHandCursor);
@@ -100,6 +101,22 @@ TForm2::TForm2(TForm1* form1, QWidget* parent)
         setTabOrder(order[i], order[i + 1]);
 
     connect(fsListBox1, &controls::TfsListBox::userSelected, this, [this] { fsListBox1Click(); });
+    const std::pair<QPushButton*, void (TForm2::*)()> handlers[] = {
+        { xpButton1, &TForm2::xpButton1Click },
+        { xpButton2, &TForm2::xpButton2Click },
+        { xpButton3, &TForm2::xpButton3Click },
+        { xpButton4, &TForm2::xpButton4Click },
+        { xpButton5, &TForm2::xpButton5Click },
+        { xpButton6, &TForm2::xpButton6Click },
+        { fsbitbtn4, &TForm2::fsbitbtn4Click },
+        { Button5, &TForm2::Button5Click },
+        { Button1, &TForm2::Button1Click },
+        { Button6, &TForm2::Button6Click },
+        { Button3, &TForm2::Button3Click },
+    };
+    for (const auto& [button, handler] : handlers)
+        connect(
+            button, &QPushButton::clicked, this, [this, handler = handler] { (this->*handler)(); });
 }
 
 TForm2::~TForm2() = default;
@@ -140,10 +157,6 @@ void TForm2::fsListBox1Click()
         Label4->setMarker(kDeletedMarker);
     if (Label6->caption() == QStringLiteral("graf"))
         loadPictures(pair);
-}
-
-void TForm2::loadPictures(std::size_t)
-{
 }
 
 void TForm2::FormClose()

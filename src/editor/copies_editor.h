@@ -5,6 +5,7 @@
 #include "controls/picture_box.h"
 #include "editor/path_label.h"
 #include "platform/gif_animator.h"
+#include "platform/media_player.h"
 
 #include <QWidget>
 
@@ -41,6 +42,7 @@ public:
     controls::PictureBox* Image1;
     controls::PictureBox* Image2;
     controls::Label* Label6;
+    platform::MediaPlayer* MediaPlayer1;
     controls::TfsListBox* fsListBox1;
     platform::GifAnimator* RxGIFAnimator1;
     platform::GifAnimator* RxGIFAnimator2;
@@ -65,18 +67,55 @@ public:
     // Empties both name lists (the search does this before collecting).
     void clearNameLists();
 
-    // Handlers.
+    // Handlers: showing, choosing a pair, closing.
     void FormShow();
     void fsListBox1Click();
     void FormClose();
+    // Open, delete and delete all, column 1 then column 2.
+    void xpButton1Click();
+    void xpButton2Click();
+    void xpButton3Click();
+    void xpButton4Click();
+    void xpButton5Click();
+    void xpButton6Click();
+    // The preview toggle, play and stop.
+    void fsbitbtn4Click();
+    void Button5Click();
+    void Button1Click();
+    void Button6Click();
+    void Button3Click();
 
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // One column of the editor: its path label, hidden list, partner list
+    // (the other column's) and picture box.
+    struct Column {
+        PathLabel* label;
+        const search::PathColumn& list;
+        const search::PathColumn& partners;
+        controls::PictureBox* picture;
+        platform::GifAnimator* animator;
+    };
+    Column column1() const;
+    Column column2() const;
+
+    void openFile(const Column& column);
+    void deleteOne(const Column& column);
+    void deleteAll(const Column& column);
+    // Deletes a file, clearing its read-only attribute first; true when no
+    // file exists at the path afterwards.
+    bool deleteFile(const std::string& path);
+    // Marks the column's file as deleted when none exists at `path`.
+    void markIfGone(const Column& column, const std::string& path);
+    void play(const Column& column);
+    void stopPlaying();
+
     // Loads the pictures of pair `pair` into the preview panel.
     void loadPictures(std::size_t pair);
+    void loadPicture(const Column& column, std::size_t pair);
 
     TForm1* form1_;
 };

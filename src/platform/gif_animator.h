@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QWidget>
+#include <string>
 
 namespace qevra::platform {
 
@@ -11,6 +12,11 @@ class GifAnimator : public QWidget {
     Q_OBJECT
 public:
     explicit GifAnimator(QWidget* parent);
+
+    // Shows the first frame of the GIF file and takes the size of its
+    // logical screen, the top-left corner staying put. Throws
+    // qevra::Exception like loadPicture() and then keeps what it showed.
+    void load(const std::string& path);
 
     const QImage& picture() const { return picture_; }
 

@@ -6,8 +6,15 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
+
+// Readable QStrings in test failure messages.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace qevra::testing {
 

@@ -47,7 +47,7 @@ bool HookedFileSystem::writeAttributes(const std::string& path, std::uint32_t at
 
 bool HookedFileSystem::deleteFile(const std::string& path)
 {
-    return real().deleteFile(path);
+    return !undeletable.count(path) && real().deleteFile(path);
 }
 
 void FormsTest::SetUp()

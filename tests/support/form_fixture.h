@@ -40,6 +40,8 @@ public:
     // Runs before a file is opened for reading; the content stage opens
     // files on worker threads, so this must not touch widgets.
     std::function<void(const std::string&)> onOpenRead;
+    // Paths whose deletion fails, as for a file in use.
+    std::set<std::string> undeletable;
 
 private:
     static fs::FileSystem& real() { return fs::realFileSystem(); }

@@ -1,0 +1,194 @@
+// The media player over GStreamer, on real sound files written by the
+// tests and played into fake sinks.
+#include "platform/exceptions.h"
+#include "platform/media_player.h"
+#include "support/media_files.h"
+#include "support/temp_tree.h"
+
+#include <QTest>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <gtest/gtest.h>
+#include <numbers>
+#include <string>
+
+using qevra::platform::MediaPlayer;
+using qevra::testing::TempTree;
+using qevra::testing::wavContent;
+
+namespace {
+
+// The message of the qevra::Exception that `work` throws; fails the test
+// when it throws none.
+QString errorOf(const std::function<void()>& work)
+{
+    try {
+        work();
+    } catch (const qevra::Exception& error) {
+        return error.message();
+    }
+    ADD_FAILURE() << "no exception thrown";
+    return {};
+}
+
+class MediaPlayerTest : public ::testing::Test {
+protected:
+    void SetUp() override { player.setSinksForTesting("fakesink", "fakesink", true); }
+
+    std::string wav(const std::string& name, double seconds)
+    {
+        return tree.file(name, wavContent(seconds));
+    }
+    void open(const std::string& path)
+    {
+        player.setFileName(path);
+        player.open();
+    }
+    bool waitForPosition(std::int64_t ms)
+    {
+        return QTest::qWaitFor([&] { return player.positionMs() >= ms; }, 5000);
+    }
+
+    TempTree tree;
+    MediaPlayer player;
+};
+
+} // namespace
+
+TEST_F(MediaPlayerTest, OpensPausedAndPlaysInRealTime)
+{
+    open(wav("tone.wav", 1.0));
+    EXPECT_TRUE(player.isOpen());
+    EXPECT_FALSE(player.isPlaying());
+    EXPECT_EQ(player.positionMs(), 0);
+
+    player.play();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player.isPlaying(); }, 5000));
+    EXPECT_TRUE(waitForPosition(100));
+    EXPECT_FALSE(player.hasReachedEnd());
+}
+
+TEST_F(MediaPlayerTest, KeepsTheNameAsExactBytes)
+{
+    const std::string path = wav("\xff\xfe name %20#?.wav", 0.2);
+    player.setFileName(path);
+    EXPECT_EQ(player.fileName(), path);
+    player.open();
+    EXPECT_TRUE(player.isOpen());
+}
+
+TEST_F(MediaPlayerTest, StopAndPlayNeedAnOpenFileAndCloseNeedsNone)
+{
+    player.setFileName(wav("tone.wav", 0.2));
+    EXPECT_EQ(errorOf([&] { player.stop(); }), "No MCI device open");
+    EXPECT_EQ(errorOf([&] { player.play(); }), "No MCI device open");
+    EXPECT_FALSE(player.isOpen());
+    EXPECT_FALSE(player.isPlaying());
+    EXPECT_EQ(player.positionMs(), -1);
+
+    player.close();
+    EXPECT_FALSE(player.isOpen());
+
+    player.open();
+    player.play();
+    player.stop();
+    player.close();
+    EXPECT_FALSE(player.isOpen());
+    EXPECT_FALSE(player.isPlaying());
+    player.close();
+    EXPECT_EQ(errorOf([&] { player.stop(); }), "No MCI device open");
+    EXPECT_FALSE(player.isOpen());
+}
+
+TEST_F(MediaPlayerTest, FilesThatCannotBeOpenedGiveGstreamersTextAndLeaveItClosed)
+{
+    const std::string good = wav("tone.wav", 0.2);
+    struct Case {
+        std::string path;
+        QString expected;
+    };
+    const Case cases[] = {
+        { tree.path("missing.wav"), "Resource not found." },
+        { tree.file("notes.wav", "Just some text, not a sound.\n"),
+            "Could not determine type of stream." },
+        { tree.dir("folder.wav"), "is a directory." },
+        { "", "No file name given" },
+        { "tone.wav", "is not an absolute file name" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        open(good);
+        player.play();
+        player.setFileName(c.path);
+        const QString message = errorOf([&] { player.open(); });
+        EXPECT_TRUE(message.contains(c.expected)) << message.toStdString();
+        EXPECT_FALSE(player.isOpen());
+        EXPECT_FALSE(player.isPlaying());
+        EXPECT_EQ(errorOf([&] { player.stop(); }), "No MCI device open");
+    }
+}
+
+TEST_F(MediaPlayerTest, PlayGoesOnFromWhereStopLeftOff)
+{
+    open(wav("tone.wav", 2.0));
+    player.play();
+    ASSERT_TRUE(waitForPosition(300));
+    player.stop();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !player.isPlaying(); }, 5000));
+    EXPECT_TRUE(player.isOpen());
+    const std::int64_t stoppedAt = player.positionMs();
+    EXPECT_GE(stoppedAt, 300);
+    QTest::qWait(200);
+    EXPECT_LT(player.positionMs(), stoppedAt + 100);
+
+    player.play();
+    EXPECT_GE(player.positionMs(), stoppedAt - 50);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player.isPlaying(); }, 5000));
+}
+
+TEST_F(MediaPlayerTest, ReopeningStartsAgainFromTheStart)
+{
+    open(wav("tone.wav", 2.0));
+    player.play();
+    ASSERT_TRUE(waitForPosition(300));
+
+    player.open();
+    EXPECT_TRUE(player.isOpen());
+    EXPECT_FALSE(player.isPlaying());
+    EXPECT_EQ(player.positionMs(), 0);
+    player.play();
+    EXPECT_LT(player.positionMs(), 200);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player.isPlaying(); }, 5000));
+}
+
+TEST_F(MediaPlayerTest, OpeningAnotherFileReplacesTheFirst)
+{
+    open(wav("long.wav", 2.0));
+    player.play();
+    ASSERT_TRUE(waitForPosition(300));
+
+    open(wav("short.wav", 0.3));
+    EXPECT_EQ(player.fileName(), tree.path("short.wav"));
+    EXPECT_FALSE(player.isPlaying());
+    EXPECT_EQ(player.positionMs(), 0);
+    // The new file ends after its own 0.3 s, not the first file's 2 s.
+    player.play();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player.hasReachedEnd(); }, 1500));
+}
+
+TEST_F(MediaPlayerTest, PlayAfterTheEndRewinds)
+{
+    open(wav("short.wav", 0.3));
+    player.play();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return player.hasReachedEnd(); }, 5000));
+    EXPECT_FALSE(player.isPlaying());
+    EXPECT_GE(player.positionMs(), 250);
+
+    player.play();
+    EXPECT_FALSE(player.hasReachedEnd());
+    EXPECT_LT(player.positionMs(), 200);
+    EXPECT_TRUE(player.isPlaying());
+    // It plays the whole file again.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player.hasReachedEnd(); }, 5000));
+}
