@@ -209,15 +209,27 @@ bool writeGeneratedContents(int fd, const PlannedFile& file)
 {
     if (file.size == 0)
         return true;
+    if (file.hole) {
+        while (::ftruncate(fd, static_cast<off_t>(file.size)) != 0) {
+            if (errno != EINTR)
+                return false;
+        }
+        return true;
+    }
     Random random(file.contentSeed);
     std::array<char, 64 * 1024> buffer;
     std::uint64_t left = file.size;
+    std::uint64_t offset = 0;
     while (left > 0) {
         const std::size_t chunk = left < buffer.size() ? left : buffer.size();
         for (std::size_t i = 0; i < chunk; i += 8) {
             const std::uint64_t word = random.next();
             std::memcpy(buffer.data() + i, &word, chunk - i < 8 ? chunk - i : 8);
         }
+        if (file.flipMask != 0 && file.flipAt >= offset && file.flipAt - offset < chunk)
+            buffer[file.flipAt - offset] = static_cast<char>(
+                static_cast<unsigned char>(buffer[file.flipAt - offset]) ^ file.flipMask);
+        offset += chunk;
         std::size_t done = 0;
         while (done < chunk) {
             const ssize_t written = ::write(fd, buffer.data() + done, chunk - done);

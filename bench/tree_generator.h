@@ -95,6 +95,14 @@ struct PlannedFile {
     // size and seed are byte-for-byte equal.
     std::uint64_t size = 0;
     std::uint64_t contentSeed = 0;
+    // One byte changed: the byte at `flipAt` is XORed with `flipMask`, so
+    // that files of one size and seed can differ at a chosen place. No
+    // change when `flipMask` is 0.
+    std::uint64_t flipAt = 0;
+    std::uint8_t flipMask = 0;
+    // The contents are `size` zero bytes left as a hole: the file has its
+    // length but takes no data blocks (for trees where only sizes count).
+    bool hole = false;
 };
 
 struct TreePlan {
@@ -109,7 +117,8 @@ TreePlan planTree(const TreeSpec& spec);
 // Fills an open file with a plan entry's contents; false on a write error.
 using ContentWriter = std::function<bool(int fd, const PlannedFile& file)>;
 
-// The default content writer: `size` pseudo-random bytes from `contentSeed`.
+// The default content writer: `size` pseudo-random bytes from `contentSeed`
+// with the planned byte changed, or a hole of `size` bytes.
 bool writeGeneratedContents(int fd, const PlannedFile& file);
 
 // Creates the plan's directories and files below `root` (which must exist).

@@ -59,7 +59,9 @@ public:
 
 // The file-system services the search and the copies editor use. The real
 // implementation is POSIX; tests put a double in front of it to fail or
-// observe chosen calls.
+// observe chosen calls. The content stage calls openRead from several
+// worker threads at once (each stream is used by one thread at a time), so
+// implementations must allow that.
 class FileSystem {
 public:
     virtual ~FileSystem() = default;

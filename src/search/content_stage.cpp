@@ -284,7 +284,6 @@ private:
 
     std::atomic<bool> cancel_ { false };
     std::atomic<std::uint32_t> nextClass_ { 0 };
-    std::mutex openMutex_; // one openRead at a time
 };
 
 void ContentStage::indexFiles(const std::vector<Row>& rows)
@@ -783,7 +782,6 @@ void ContentStage::afterVerifying(Group& group)
 std::unique_ptr<fs::ReadStream> ContentStage::open(std::uint32_t file)
 {
     const std::string path(paths_[file]);
-    std::lock_guard lock(openMutex_);
     try {
         return fs_.openRead(path);
     } catch (...) {

@@ -72,8 +72,8 @@ struct ContentStageOptions {
 // `keepGoing` every few tens of milliseconds while it waits; when that
 // returns false the workers stop and the result is nothing. A row whose
 // two indexes name one path is kept when the file can be opened.
-// File-system calls come from the worker threads, openRead one call at a
-// time; each stream is used by one thread at a time.
+// File-system calls come from several worker threads at once; each stream
+// is used by one thread at a time.
 std::optional<std::vector<Row>> keepEqualContent(fs::FileSystem& fileSystem,
     const PathList& candidates, const std::vector<Row>& rows,
     const std::function<bool()>& keepGoing);

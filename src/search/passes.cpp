@@ -47,8 +47,6 @@ void TForm1::markMedia()
 
 void TForm1::appendRows(const std::vector<search::Row>& rows, std::size_t from)
 {
-    ListBox2.reserve(ListBox2.size() + rows.size() - from);
-    ListBox3.reserve(ListBox3.size() + rows.size() - from);
     for (std::size_t r = from; r < rows.size(); ++r) {
         ListBox2.append(rows[r].first);
         ListBox3.append(rows[r].second);
