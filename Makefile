@@ -2,9 +2,11 @@
 JOBS ?= $(shell nproc)
 RELEASE_DIR := build/release
 TEST_DIR := build/test
+PACKAGE_DIR := build/package
+PREFIX ?= /usr/local
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null || find src tests bench -name '*.cpp' -o -name '*.h')
 
-.PHONY: all deps build run test test-build check-format format bench clean
+.PHONY: all deps build run test test-build check-format format bench install package clean
 
 all: build
 
@@ -34,6 +36,17 @@ format:
 bench: deps
 	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DQEVRA_TESTS=OFF -DQEVRA_BENCH=ON
 	cmake --build build/bench -j$(JOBS)
+
+# Installs the program, its desktop entry, icon and metadata under PREFIX
+# (e.g. `make install PREFIX=~/.local`).
+install: build
+	cmake --install $(RELEASE_DIR) --prefix $(PREFIX)
+
+# The Debian package, from a release build of its own: build/package/qevra_*.deb.
+package: deps
+	cmake -S . -B $(PACKAGE_DIR) -DCMAKE_BUILD_TYPE=Release -DQEVRA_TESTS=OFF -DQEVRA_BENCH=OFF
+	cmake --build $(PACKAGE_DIR) -j$(JOBS)
+	cd $(PACKAGE_DIR) && cpack -G DEB
 
 clean:
 	rm -rf build

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -134,6 +135,9 @@ TEST(AboutBoxWindow, ShowsItsTextsAndHandsTheLinksToTheDesktop)
     EXPECT_EQ(box.Label3->text(), TAboutBox::kEmail);
     EXPECT_EQ(box.Label3->cursor().shape(), Qt::PointingHandCursor);
     EXPECT_EQ(box.font().pixelSize(), 16);
+    // Every text fits inside the window.
+    for (const QWidget* label : box.findChildren<QLabel*>())
+        EXPECT_LE(label->geometry().right(), box.width() - 1) << label->objectName().toStdString();
     // One font for the whole box, and it has Cyrillic letters.
     EXPECT_TRUE(QFontDatabase::writingSystems(QFontInfo(box.font()).family())
                     .contains(QFontDatabase::Cyrillic));

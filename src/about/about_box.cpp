@@ -12,7 +12,7 @@ namespace qevra {
 
 const QString TAboutBox::kAuthor = QStringLiteral("Команда Qevra");
 const QString TAboutBox::kEmail = QStringLiteral("qevra@example.org");
-const QString TAboutBox::kHomePage = QStringLiteral("https://qevra.example.org");
+const QString TAboutBox::kHomePage = QStringLiteral("https://qevra.example");
 const QString TAboutBox::kFooter = QStringLiteral("2026 г., Санкт-Петербург");
 
 QFont aboutFont(int pixelSize)

@@ -121,14 +121,21 @@ TForm1::TForm1(QWidget* parent)
     ProgressBar1->installEventFilter(this);
     StatusBar1->installEventFilter(this);
 
-    connect(xpButton1, &QPushButton::clicked, this, [this] { xpButton1Click(); });
-    connect(xpButton2, &QPushButton::clicked, this, [this] { xpButton2Click(); });
-    connect(xpButton3, &QPushButton::clicked, this, [this] { xpButton3Click(); });
-    connect(xpButton4, &QPushButton::clicked, this, [this] { xpButton4Click(); });
-    connect(fsBitBtn4, &QPushButton::clicked, this, [this] { xpButton5Click(); });
-    connect(checkbox1, &QCheckBox::clicked, this, [this] { checkbox1Click(); });
-    connect(CheckBox2, &QCheckBox::clicked, this, [this] { xpCheckBox1Click(); });
-    connect(CheckBox3, &QCheckBox::clicked, this, [this] { xpCheckBox2Click(); });
+    xpButton1->OnClick = [this](QObject*) { xpButton1Click(); };
+    xpButton2->OnClick = [this](QObject*) { xpButton2Click(); };
+    xpButton3->OnClick = [this](QObject*) { xpButton3Click(); };
+    xpButton4->OnClick = [this](QObject*) { xpButton4Click(); };
+    fsBitBtn4->OnClick = [this](QObject*) { xpButton5Click(); };
+    checkbox1->OnClick = [this](QObject*) { checkbox1Click(); };
+    CheckBox2->OnClick = [this](QObject*) { xpCheckBox1Click(); };
+    CheckBox3->OnClick = [this](QObject*) { xpCheckBox2Click(); };
+    for (controls::TxpCheckBox* box : { checkbox1, CheckBox2, CheckBox3 }) {
+        box->setColor(kWindowColour);
+        box->setBoxFont(platform::windowFont(11));
+        box->setCursor(Qt::PointingHandCursor);
+    }
+    for (controls::TxpButton* button : { xpButton1, xpButton2, xpButton3, xpButton4, fsBitBtn4 })
+        button->setButtonFont(platform::windowFont(11));
 
     FormCreate();
 }

@@ -3,6 +3,8 @@
 #include "controls/basic_controls.h"
 #include "controls/progress_bar.h"
 #include "controls/status_bar.h"
+#include "controls/xp_button.h"
+#include "controls/xp_check_box.h"
 #include "fs/file_system.h"
 #include "platform/event_pump.h"
 #include "search/collector.h"

@@ -2,6 +2,8 @@
 
 #include <QCompleter>
 #include <QLineEdit>
+#include <QPainter>
+#include <QStyle>
 
 namespace qevra::controls {
 
@@ -21,25 +23,39 @@ void Label::setCaption(const QString& caption)
     resize(sizeHint());
 }
 
-TxpButton::TxpButton(const QString& caption, QWidget* parent)
-    : QPushButton(caption, parent)
-{
-    setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::StrongFocus);
-    setAutoDefault(false);
-}
+// The edit field of a flat combo box: it covers part of the box's outer
+// rings, so it paints its share of the frame after its own face.
+class FlatComboEdit : public QLineEdit {
+public:
+    explicit FlatComboEdit(TfsComboBox* box)
+        : QLineEdit(box)
+        , box_(box)
+    {
+    }
 
-TxpCheckBox::TxpCheckBox(const QString& caption, QWidget* parent)
-    : QCheckBox(caption, parent)
-{
-    setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::StrongFocus);
-}
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        QLineEdit::paintEvent(event);
+        if (box_->flatStyle() != TFlatStyle::fsFlat)
+            return;
+        QPainter painter(this);
+        painter.translate(-pos());
+        box_->paintFlatFrame(painter);
+    }
+
+private:
+    TfsComboBox* box_;
+};
 
 TfsComboBox::TfsComboBox(QWidget* parent)
     : QComboBox(parent)
+    , flat_(this)
 {
     setEditable(true);
+    auto* edit = new FlatComboEdit(this);
+    edit->setPalette(palette());
+    setLineEdit(edit);
     // Enter never adds the typed text to the list.
     setInsertPolicy(QComboBox::NoInsert);
     setCursor(Qt::PointingHandCursor);
@@ -47,6 +63,37 @@ TfsComboBox::TfsComboBox(QWidget* parent)
     completer()->setCompletionMode(QCompleter::InlineCompletion);
     completer()->setCaseSensitivity(Qt::CaseInsensitive);
     lineEdit()->setCursor(Qt::PointingHandCursor);
+}
+
+void TfsComboBox::setFlatStyle(TFlatStyle style)
+{
+    if (!flat_.setStyle(style))
+        return;
+    update();
+}
+
+bool TfsComboBox::event(QEvent* event)
+{
+    const bool handled = QComboBox::event(event);
+    if (flat_.follow(event))
+        update(flatFrameRegion(width(), height()));
+    return handled;
+}
+
+void TfsComboBox::paintEvent(QPaintEvent* event)
+{
+    QComboBox::paintEvent(event);
+    if (flat_.style() != TFlatStyle::fsFlat)
+        return;
+    QPainter painter(this);
+    paintFlatFrame(painter);
+}
+
+void TfsComboBox::paintFlatFrame(QPainter& painter) const
+{
+    const int x = width() - style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this) - 2;
+    painter.fillRect(x, 0, 1, height() - 1, palette().color(QPalette::Base));
+    drawFlatFrame(painter, width(), height(), flat_.isHot());
 }
 
 } // namespace qevra::controls

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <QCheckBox>
+#include "controls/flat_controls.h"
+
 #include <QComboBox>
 #include <QLabel>
-#include <QPushButton>
 
 namespace qevra::controls {
 
@@ -16,28 +16,34 @@ public:
     void setCaption(const QString& caption);
 };
 
-// The push button of both windows: hand cursor, takes the focus, and runs
-// its click action when a press completes.
-class TxpButton : public QPushButton {
-    Q_OBJECT
-public:
-    TxpButton(const QString& caption, QWidget* parent);
-};
-
-// The criterion box: toggles first, then runs its click action.
-class TxpCheckBox : public QCheckBox {
-    Q_OBJECT
-public:
-    TxpCheckBox(const QString& caption, QWidget* parent);
-};
+class FlatComboEdit;
 
 // The editable drop-down box with inline completion: the first item that
 // begins with the typed text (letter case ignored) completes it, the
-// completed rest selected.
+// completed rest selected. With fsFlat the flat frame is painted over its
+// outer three pixels, edit field included.
 class TfsComboBox : public QComboBox {
     Q_OBJECT
+    Q_PROPERTY(qevra::controls::TFlatStyle FlatStyle READ flatStyle WRITE setFlatStyle)
 public:
     explicit TfsComboBox(QWidget* parent);
+
+    TFlatStyle flatStyle() const { return flat_.style(); }
+    void setFlatStyle(TFlatStyle style);
+    bool hover() const { return flat_.hover(); }
+    bool isHot() const { return flat_.isHot(); }
+
+protected:
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    friend class FlatComboEdit;
+    // Paints the line over the drop-down button's left edge and the frame,
+    // in the box's own coordinates.
+    void paintFlatFrame(QPainter& painter) const;
+
+    FlatFrameState flat_;
 };
 
 } // namespace qevra::controls

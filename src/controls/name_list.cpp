@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QStyledItemDelegate>
 
 namespace qevra::controls {
@@ -67,7 +68,12 @@ void NameListModel::appendFromColumn()
 TfsListBox::TfsListBox(const search::PathColumn& column, QWidget* parent)
     : QListView(parent)
     , model_(new NameListModel(column, this))
+    , flat_(this)
+    , standardFrameStyle_(frameStyle())
+    , standardLineWidth_(lineWidth())
+    , standardMidLineWidth_(midLineWidth())
 {
+    applyBorder();
     setModel(model_);
     setItemDelegate(new RowDelegate(this));
     setUniformItemSizes(true);
@@ -99,6 +105,45 @@ void TfsListBox::selectRow(int row)
     selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
     scrollTo(index);
     quiet_ = false;
+}
+
+void TfsListBox::setFlatStyle(TFlatStyle style)
+{
+    if (!flat_.setStyle(style))
+        return;
+    applyBorder();
+    update();
+}
+
+void TfsListBox::applyBorder()
+{
+    if (flat_.style() == TFlatStyle::fsFlat) {
+        // A plain box 3 pixels wide: exactly the three rings of the frame,
+        // which the paint below draws over it.
+        setFrameStyle(QFrame::Box | QFrame::Plain);
+        setLineWidth(3);
+        setMidLineWidth(0);
+    } else {
+        setFrameStyle(standardFrameStyle_);
+        setLineWidth(standardLineWidth_);
+        setMidLineWidth(standardMidLineWidth_);
+    }
+}
+
+bool TfsListBox::event(QEvent* event)
+{
+    // The list's own paint event draws only the border and the corner
+    // between the scroll bars; the rows are painted on the viewport.
+    const bool handled = QListView::event(event);
+    if (flat_.style() != TFlatStyle::fsFlat)
+        return handled;
+    if (event->type() == QEvent::Paint) {
+        QPainter painter(this);
+        drawFlatFrame(painter, width(), height(), flat_.isHot());
+    } else if (flat_.follow(event)) {
+        update(flatFrameRegion(width(), height()));
+    }
+    return handled;
 }
 
 void TfsListBox::mousePressEvent(QMouseEvent* event)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "controls/flat_controls.h"
 #include "search/path_column.h"
 
 #include <QAbstractListModel>
@@ -32,8 +33,10 @@ private:
 // The name list box: rows 13 pixels high, one selected row at most.
 // `userSelected` tells that the user chose a row with the mouse or the
 // keyboard (arrow keys, type-ahead), also the row already selected.
+// With fsFlat its border is 3 pixels wide and painted as the flat frame.
 class TfsListBox : public QListView {
     Q_OBJECT
+    Q_PROPERTY(qevra::controls::TFlatStyle FlatStyle READ flatStyle WRITE setFlatStyle)
 public:
     TfsListBox(const search::PathColumn& column, QWidget* parent);
 
@@ -44,14 +47,28 @@ public:
     void selectRow(int row);
     void clear() { model_->clear(); }
 
+    TFlatStyle flatStyle() const { return flat_.style(); }
+    // A different style changes the border and the viewport with it.
+    void setFlatStyle(TFlatStyle style);
+    bool hover() const { return flat_.hover(); }
+    bool isHot() const { return flat_.isHot(); }
+
 signals:
     void userSelected();
 
 protected:
+    bool event(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
+    void applyBorder();
+
     NameListModel* model_;
+    FlatFrameState flat_;
+    // The platform's own border, put back for fsStandard.
+    int standardFrameStyle_;
+    int standardLineWidth_;
+    int standardMidLineWidth_;
     bool quiet_ = false;
     bool changedInPress_ = false;
 };

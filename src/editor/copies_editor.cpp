@@ -101,7 +101,7 @@ TForm2::TForm2(TForm1* form1, QWidget* parent)
         setTabOrder(order[i], order[i + 1]);
 
     connect(fsListBox1, &controls::TfsListBox::userSelected, this, [this] { fsListBox1Click(); });
-    const std::pair<QPushButton*, void (TForm2::*)()> handlers[] = {
+    const std::pair<controls::TxpButton*, void (TForm2::*)()> handlers[] = {
         { xpButton1, &TForm2::xpButton1Click },
         { xpButton2, &TForm2::xpButton2Click },
         { xpButton3, &TForm2::xpButton3Click },
@@ -114,9 +114,10 @@ TForm2::TForm2(TForm1* form1, QWidget* parent)
         { Button6, &TForm2::Button6Click },
         { Button3, &TForm2::Button3Click },
     };
-    for (const auto& [button, handler] : handlers)
-        connect(
-            button, &QPushButton::clicked, this, [this, handler = handler] { (this->*handler)(); });
+    for (const auto& [button, handler] : handlers) {
+        button->OnClick = [this, handler = handler](QObject*) { (this->*handler)(); };
+        button->setButtonFont(platform::windowFont(11));
+    }
 }
 
 TForm2::~TForm2() = default;

@@ -3,6 +3,8 @@
 #include "controls/basic_controls.h"
 #include "controls/name_list.h"
 #include "controls/picture_box.h"
+#include "controls/xp_button.h"
+#include "controls/xp_check_box.h"
 #include "editor/path_label.h"
 #include "platform/gif_animator.h"
 #include "platform/media_player.h"

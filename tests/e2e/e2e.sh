@@ -1,0 +1,246 @@
+#!/usr/bin/env bash
+# End-to-end test: the built program in a real X server (Xvfb, no window
+# manager), driven only through the server with xdotool — pointer moves,
+# clicks and typed text — the way a user would.
+#
+#   e2e.sh QEVRA OUTPUT-DIR CLOSE-WINDOW
+#
+# QEVRA is the program, OUTPUT-DIR receives a screenshot of every step and
+# the program's output, CLOSE-WINDOW is the helper that asks a window to
+# close as a window manager's close button does.
+#
+# Exit status: 0 passed, 1 failed, 77 skipped (no X server could be started).
+set -uo pipefail
+
+if [ $# -ne 3 ]; then
+    echo "usage: e2e.sh QEVRA OUTPUT-DIR CLOSE-WINDOW" >&2
+    exit 2
+fi
+program=$1
+out=$2
+close_window=$3
+
+# A real X server, not the headless platform the other tests use.
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY XAUTHORITY
+# The window titles are Russian: the program writes them, and xdotool reads
+# them, in the locale's character set, so both run in a UTF-8 locale, as on a
+# desktop, even when the test itself is started in the POSIX locale.
+export LC_ALL=C.UTF-8
+# A sanitizer build: leaks inside the platform libraries are not this test's
+# business, errors are.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
+
+mkdir -p "$out"
+rm -f "$out"/*.png "$out"/*.log
+work=$(mktemp -d /tmp/qevra-e2e.XXXXXX)
+xvfb_pid=
+qevra_pid=
+shot_number=0
+
+note() { echo "e2e: $*"; }
+
+# A screenshot of the whole screen, numbered in step order.
+shot() {
+    shot_number=$((shot_number + 1))
+    local file
+    file=$(printf '%s/%02d-%s.png' "$out" "$shot_number" "$1")
+    if [ -n "${DISPLAY:-}" ] && import -window root "$file" 2>/dev/null; then
+        note "screenshot $file"
+    fi
+}
+
+fail() {
+    echo "e2e: FAIL: $*" >&2
+    shot failure
+    if [ -s "$out/qevra.log" ]; then
+        echo "e2e: the program's output:" >&2
+        tail -n 40 "$out/qevra.log" >&2
+    fi
+    echo "e2e: screenshots and logs are in $out" >&2
+    exit 1
+}
+
+skip() {
+    echo "e2e: SKIP: $*" >&2
+    exit 77
+}
+
+cleanup() {
+    [ -n "$qevra_pid" ] && kill "$qevra_pid" 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Runs COMMAND every 0.1 s until it succeeds; false after SECONDS.
+poll() {
+    local seconds=$1
+    shift
+    local tries=$((seconds * 10))
+    while [ "$tries" -gt 0 ]; do
+        "$@" && return 0
+        sleep 0.1
+        tries=$((tries - 1))
+    done
+    return 1
+}
+
+# The id of the visible top-level window titled exactly TITLE, if any.
+window_id() {
+    xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1
+}
+is_shown() { [ -n "$(window_id "$1")" ]; }
+is_gone() { [ -z "$(window_id "$1")" ]; }
+
+# Waits for the window titled TITLE and prints its id.
+wait_window() {
+    local title=$1 seconds=$2
+    poll "$seconds" is_shown "$title" || return 1
+    window_id "$title"
+}
+
+# Sets X Y WIDTH HEIGHT to the window's place on the screen. Without a window
+# manager there is no frame: this is the client area itself.
+geometry() {
+    local WINDOW SCREEN # also set by the output, unused
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    : "$WINDOW" "$SCREEN"
+}
+
+# Clicks at X Y inside window ID (client coordinates).
+click_in() {
+    local id=$1 dx=$2 dy=$3 X Y WIDTH HEIGHT
+    geometry "$id"
+    xdotool mousemove --sync $((X + dx)) $((Y + dy)) click 1
+    sleep 0.3
+}
+
+# Clicks the middle of the control at LEFT TOP WIDTH HEIGHT in window ID.
+press() {
+    click_in "$1" $(($2 + $4 / 2)) $(($3 + $5 / 2))
+}
+
+# --- The X server -----------------------------------------------------------
+
+command -v Xvfb >/dev/null || skip "Xvfb is not installed, so no X server can be started"
+for tool in xdotool import; do
+    command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/install-deps installs it)"
+done
+[ -x "$program" ] || fail "no program at $program"
+[ -x "$close_window" ] || fail "no close_window helper at $close_window"
+
+# Xvfb chooses a free display itself and writes its number to descriptor 3.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$out/xvfb.log" 2>&1 &
+xvfb_pid=$!
+display_known() { [ -s "$work/display" ] || ! kill -0 "$xvfb_pid" 2>/dev/null; }
+poll 15 display_known
+number=$(tr -dc 0-9 <"$work/display")
+if [ -z "$number" ] || ! kill -0 "$xvfb_pid" 2>/dev/null; then
+    cat "$out/xvfb.log" >&2
+    skip "Xvfb could not be started"
+fi
+export DISPLAY=":$number"
+poll 15 xdotool getdisplaygeometry >/dev/null 2>&1 ||
+    skip "the X server on $DISPLAY does not answer"
+note "X server on $DISPLAY"
+
+# --- The tree to search -----------------------------------------------------
+
+tree=$work/tree
+mkdir -p "$tree/a" "$tree/b" "$tree/c"
+printf 'the same content\n' >"$tree/a/one.txt"
+printf 'the same content\n' >"$tree/b/one.txt"
+printf 'other, same size\n' >"$tree/c/two.txt"  # pairs by size, not by content
+printf 'the same content\n' >"$tree/a/skip.log" # equal, but not a .txt
+
+# --- The main window --------------------------------------------------------
+
+"$program" >"$out/qevra.log" 2>&1 &
+qevra_pid=$!
+main=$(wait_window 'Qevra' 60) || fail "the main window \"Qevra\" did not appear"
+geometry "$main"
+note "main window $main: ${WIDTH}x$HEIGHT at $X,$Y"
+if [ "$WIDTH" -ne 495 ] || [ "$HEIGHT" -ne 140 ]; then
+    fail "the main window is ${WIDTH}x$HEIGHT, not 495x140"
+fi
+if command -v xprop >/dev/null; then
+    icons=$(xprop -id "$main" _NET_WM_ICON | grep -c 'Icon (')
+    [ "$icons" -ge 1 ] || fail "the main window has no icon (_NET_WM_ICON)"
+    note "main window icon: $icons sizes"
+fi
+shot main
+
+# Step 1: choose the tree's directory, the extension and the criterion.
+press "$main" 8 8 105 25 # "Выбрать каталог"
+dialog=$(wait_window 'Обзор папок' 15) || fail "the folder dialog \"Обзор папок\" did not appear"
+shot folder-dialog
+# A click into the tree gives the dialog the keyboard; Tab moves on to the
+# line below the tree, where a full path can be typed.
+geometry "$dialog"
+click_in "$dialog" $((WIDTH / 2)) $((HEIGHT / 2))
+xdotool key Tab
+sleep 0.2
+xdotool type --delay 20 "$tree"
+sleep 0.3
+shot path-typed
+xdotool key Return
+poll 10 is_gone 'Обзор папок' ||
+    fail "the folder dialog stayed open after Enter: the typed path $tree was not accepted"
+
+press "$main" 120 56 153 21 # the extension box
+xdotool type --delay 20 txt
+sleep 0.2
+press "$main" 120 80 105 17 # "По содержанию"
+shot criteria
+press "$main" 256 8 121 25 # "Искать копии"
+
+# Step 2: the copies editor; choose the first pair and delete its first file.
+editor=$(wait_window 'Редактор копий' 60) ||
+    fail "the copies editor \"Редактор копий\" did not appear after the search"
+is_gone 'Qevra' || fail "the main window stays shown with the copies editor"
+shot editor
+click_in "$editor" $((16 + 20)) $((104 + 6)) # the first row of the name list
+shot first-pair
+press "$editor" 104 304 75 25 # "Удалить" of the first column
+
+# Step 3: exactly the first file of the pair is gone, its copy stays. The
+# walk takes sub-directories in the order the file system lists them (not
+# sorted), so the first file is the one whose directory `ls -f` names first.
+# shellcheck disable=SC2010 # ls -f is the one tool that keeps that order
+first_dir=$(ls -f "$tree" | grep -x -m 1 -e a -e b)
+if [ "$first_dir" = a ]; then copy_dir=b; else copy_dir=a; fi
+first=$first_dir/one.txt
+file_gone() { [ ! -e "$1" ]; }
+poll 10 file_gone "$tree/$first" ||
+    fail "$first, the first file of the first pair, was not deleted"
+shot deleted
+for kept in "$copy_dir/one.txt" c/two.txt a/skip.log; do
+    [ -e "$tree/$kept" ] || fail "$kept was deleted too"
+done
+note "$first deleted; $copy_dir/one.txt, c/two.txt and a/skip.log kept"
+
+"$close_window" "$editor" || fail "could not ask the copies editor to close"
+poll 10 is_gone 'Редактор копий' || fail "the copies editor did not close"
+poll 10 is_shown 'Qevra' || fail "the main window did not come back after the copies editor closed"
+main=$(window_id 'Qevra')
+shot main-again
+
+# Step 4: the About box.
+press "$main" 392 8 91 25 # "О программе"
+about=$(wait_window 'О программе' 15) || fail "the About box \"О программе\" did not appear"
+shot about
+"$close_window" "$about" || fail "could not ask the About box to close"
+poll 10 is_gone 'О программе' || fail "the About box did not close"
+
+# Step 5: closing the main window ends the program, successfully.
+"$close_window" "$main" || fail "could not ask the main window to close"
+ended() { ! kill -0 "$qevra_pid" 2>/dev/null; }
+poll 15 ended || fail "the program did not end within 15 s of closing its main window"
+wait "$qevra_pid"
+status=$?
+qevra_pid=
+shot closed
+[ "$status" -eq 0 ] || fail "the program ended with status $status"
+note "the program ended with status 0"
+echo "e2e: PASS"
