@@ -4,11 +4,15 @@ RELEASE_DIR := build/release
 TEST_DIR := build/test
 PACKAGE_DIR := build/package
 PREFIX ?= /usr/local
-SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null || find src tests bench -name '*.cpp' -o -name '*.h')
+SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null || find src tests bench tools -name '*.cpp' -o -name '*.h')
 
-.PHONY: all deps build run test test-build check-format format bench install package clean
+# Renders the windows offscreen into docs/screenshots.
+.PHONY: screenshots all deps build run test test-build check-format format bench install package clean
 
 all: build
+
+screenshots: build
+	$(RELEASE_DIR)/tools/qevra-screenshots docs/screenshots
 
 deps:
 	@scripts/install-deps

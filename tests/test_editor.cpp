@@ -481,6 +481,16 @@ TEST_F(PreviewContent, APictureThatCannotBeLoadedGoesToTheErrorBoxAndKeepsThePre
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Mouse event.*not accepted"));
     clickRow(2);
     EXPECT_EQ(boxes().errors.back(), "Unknown picture file extension (.txt)");
+
+    // A GIF cut short fails the same way and leaves the picture in place.
+    const std::string gif = gifBytes(2, 2, { 0, 1, 2, 3 });
+    const auto truncated = tree.file("cut.gif", gif.substr(0, gif.size() / 2));
+    showRows({ good1, good2, truncated, good2 }, { { 0, 1 }, { 2, 3 } });
+    clickRow(0);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Mouse event.*not accepted"));
+    clickRow(1);
+    EXPECT_EQ(boxes().errors.size(), 3u);
+    EXPECT_EQ(form2->Image1->picture().size(), QSize(8, 8));
 }
 
 TEST_F(PreviewContent, ADeletedFilesPictureBoxIsHidden)

@@ -12,8 +12,8 @@ namespace qevra {
 
 const QString TAboutBox::kAuthor = QStringLiteral("Команда Qevra");
 const QString TAboutBox::kEmail = QStringLiteral("qevra@example.org");
-const QString TAboutBox::kHomePage = QStringLiteral("https://qevra.example");
-const QString TAboutBox::kFooter = QStringLiteral("2026 г., Санкт-Петербург");
+const QString TAboutBox::kHomePage = QStringLiteral("https://example.org/qevra");
+const QString TAboutBox::kFooter = QStringLiteral("2026, Москва");
 
 QFont aboutFont(int pixelSize)
 {
