@@ -1,36 +1,23 @@
 // The media player over GStreamer, on real sound files written by the
 // tests and played into fake sinks.
-#include "platform/exceptions.h"
 #include "platform/media_player.h"
+#include "support/errors.h"
 #include "support/media_files.h"
 #include "support/temp_tree.h"
 
 #include <QTest>
 #include <cmath>
 #include <cstdint>
-#include <functional>
 #include <gtest/gtest.h>
 #include <numbers>
 #include <string>
 
 using qevra::platform::MediaPlayer;
+using qevra::testing::errorOf;
 using qevra::testing::TempTree;
 using qevra::testing::wavContent;
 
 namespace {
-
-// The message of the qevra::Exception that `work` throws; fails the test
-// when it throws none.
-QString errorOf(const std::function<void()>& work)
-{
-    try {
-        work();
-    } catch (const qevra::Exception& error) {
-        return error.message();
-    }
-    ADD_FAILURE() << "no exception thrown";
-    return {};
-}
 
 class MediaPlayerTest : public ::testing::Test {
 protected:

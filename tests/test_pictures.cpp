@@ -3,6 +3,7 @@
 #include "platform/exceptions.h"
 #include "platform/gif_animator.h"
 #include "platform/picture_loader.h"
+#include "support/errors.h"
 #include "support/media_files.h"
 #include "support/temp_tree.h"
 
@@ -12,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <sys/stat.h>
@@ -23,22 +23,12 @@
 using qevra::platform::GifAnimator;
 using qevra::platform::loadPicture;
 using qevra::testing::encoded;
+using qevra::testing::errorOf;
 using qevra::testing::gifBytes;
 using qevra::testing::runUnprivileged;
 using qevra::testing::TempTree;
 
 namespace {
-
-QString errorOf(const std::function<void()>& work)
-{
-    try {
-        work();
-    } catch (const qevra::Exception& error) {
-        return error.message();
-    }
-    ADD_FAILURE() << "no exception thrown";
-    return {};
-}
 
 QString systemMessage(int code)
 {

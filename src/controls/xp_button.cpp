@@ -50,29 +50,6 @@ int cornerInset(int width, int height, int w, int h, int fromEdge)
     return inset;
 }
 
-void horizontalLine(QPainter& painter, int x1, int x2, int y, QColor colour)
-{
-    if (x2 > x1)
-        painter.fillRect(x1, y, x2 - x1, 1, colour);
-}
-
-void verticalLine(QPainter& painter, int x, int y1, int y2, QColor colour)
-{
-    if (y2 > y1)
-        painter.fillRect(x, y1, 1, y2 - y1, colour);
-}
-
-// The 1-pixel outline of the rectangle (left, top, right, bottom).
-void rectangleOutline(QPainter& painter, int left, int top, int right, int bottom, QColor colour)
-{
-    if (right <= left || bottom <= top)
-        return;
-    horizontalLine(painter, left, right, top, colour);
-    horizontalLine(painter, left, right, bottom - 1, colour);
-    verticalLine(painter, left, top, bottom, colour);
-    verticalLine(painter, right - 1, top, bottom, colour);
-}
-
 void roundedFill(
     QPainter& painter, int left, int top, int right, int bottom, int w, int h, QColor colour)
 {
@@ -107,31 +84,6 @@ void roundedOutline(
     }
 }
 
-// The dotted focus mark: every other pixel of the outline of the rectangle
-// (left, top, right, bottom) inverted.
-void focusMark(QPainter& painter, int left, int top, int right, int bottom)
-{
-    if (right <= left || bottom <= top)
-        return;
-    painter.save();
-    painter.setCompositionMode(QPainter::RasterOp_NotDestination);
-    const auto dot = [&](int x, int y) {
-        if ((x + y) % 2 == 0)
-            painter.fillRect(x, y, 1, 1, Qt::white);
-    };
-    for (int x = left; x < right; ++x) {
-        dot(x, top);
-        if (bottom - 1 > top)
-            dot(x, bottom - 1);
-    }
-    for (int y = top + 1; y < bottom - 1; ++y) {
-        dot(left, y);
-        if (right - 1 > left)
-            dot(right - 1, y);
-    }
-    painter.restore();
-}
-
 bool activationKey(int key)
 {
     return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space;
@@ -145,8 +97,7 @@ TxpButton::TxpButton(QWidget* parent)
 }
 
 TxpButton::TxpButton(const QString& caption, QWidget* parent)
-    : QWidget(parent)
-    , caption_(caption)
+    : OwnerDrawnControl(caption, MouseRepaint::AtOnce, parent)
 {
     resize(75, 25);
     setFocusPolicy(Qt::StrongFocus);
@@ -161,15 +112,6 @@ TxpButton::~TxpButton()
         watchedWindow_->removeEventFilter(this);
 }
 
-void TxpButton::setCaption(const QString& caption)
-{
-    if (caption == caption_)
-        return;
-    caption_ = caption;
-    grabAccelerator();
-    repaint();
-}
-
 void TxpButton::setButtonFont(const QFont& font)
 {
     QFont own(font);
@@ -180,19 +122,12 @@ void TxpButton::setButtonFont(const QFont& font)
 
 QString TxpButton::captionText() const
 {
-    QString text = caption_;
-    const qsizetype mark = text.indexOf(QLatin1Char('&'));
-    if (mark >= 0)
-        text.remove(mark, 1);
-    return text;
+    return captionWithoutMark(caption_);
 }
 
 QChar TxpButton::accelerator() const
 {
-    const qsizetype mark = caption_.indexOf(QLatin1Char('&'));
-    if (mark < 0 || mark + 1 >= caption_.size())
-        return {};
-    return caption_.at(mark + 1);
+    return acceleratorOf(caption_);
 }
 
 void TxpButton::click()
@@ -246,14 +181,14 @@ bool TxpButton::event(QEvent* event)
     default:
         break;
     }
-    return QWidget::event(event);
+    return OwnerDrawnControl::event(event);
 }
 
 bool TxpButton::eventFilter(QObject* watched, QEvent* event)
 {
     // Keys the focused control left alone come up to the window.
     if (watched != watchedWindow_ || event->type() != QEvent::KeyPress || !isEnabled())
-        return QWidget::eventFilter(watched, event);
+        return OwnerDrawnControl::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
     const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
     if ((Cancel && key->key() == Qt::Key_Escape) || (Default && enter)) {
@@ -354,8 +289,8 @@ void TxpButton::paintCaption(QPainter& painter, QColor colour, int offset)
 
 void TxpButton::paintUnderline(QPainter& painter, QColor colour, int offset)
 {
-    const qsizetype mark = caption_.indexOf(QLatin1Char('&'));
-    if (mark < 0 || mark + 1 >= caption_.size())
+    const qsizetype mark = acceleratorIndex(caption_);
+    if (mark < 0)
         return;
     const QFontMetrics metrics(font());
     const QString text = captionText();
@@ -363,32 +298,6 @@ void TxpButton::paintUnderline(QPainter& painter, QColor colour, int offset)
     const int from = origin.x() + metrics.horizontalAdvance(text.left(mark));
     const int to = origin.x() + metrics.horizontalAdvance(text.left(mark + 1));
     horizontalLine(painter, from, to, origin.y() + metrics.height(), colour);
-}
-
-void TxpButton::enterEvent(QEnterEvent*)
-{
-    if (hover_)
-        return;
-    hover_ = true;
-    repaint();
-}
-
-void TxpButton::leaveEvent(QEvent*)
-{
-    if (!hover_)
-        return;
-    hover_ = false;
-    repaint();
-}
-
-void TxpButton::mousePressEvent(QMouseEvent* event)
-{
-    if (event->button() != Qt::LeftButton || pressed_)
-        return;
-    pressed_ = true;
-    if (!hasFocus() && isEnabled())
-        setFocus(Qt::MouseFocusReason);
-    repaint();
 }
 
 void TxpButton::mouseMoveEvent(QMouseEvent* event)
@@ -400,24 +309,6 @@ void TxpButton::mouseMoveEvent(QMouseEvent* event)
         return;
     hover_ = over;
     repaint();
-}
-
-void TxpButton::mouseReleaseEvent(QMouseEvent* event)
-{
-    // The toolkit keeps sending the mouse here after a press; a release over
-    // another place is not this button's.
-    if (event->button() != Qt::LeftButton || !rect().contains(event->position().toPoint())
-        || !pressed_)
-        return;
-    pressed_ = false;
-    repaint();
-    click();
-}
-
-void TxpButton::mouseDoubleClickEvent(QMouseEvent* event)
-{
-    if (event->button() == Qt::LeftButton)
-        click();
 }
 
 void TxpButton::keyPressEvent(QKeyEvent* event)
@@ -443,34 +334,21 @@ void TxpButton::keyReleaseEvent(QKeyEvent* event)
 void TxpButton::focusInEvent(QFocusEvent* event)
 {
     QWidget::focusInEvent(event);
-    if (!focused_) {
-        focused_ = true;
-        update();
-    }
-    if (!active_) {
-        active_ = true;
-        if (OnEnter)
-            OnEnter(this);
-    }
+    setFocusedLook(true);
+    becomeActive();
 }
 
 void TxpButton::focusOutEvent(QFocusEvent* event)
 {
     QWidget::focusOutEvent(event);
-    if (focused_) {
-        focused_ = false;
-        update();
-    }
+    setFocusedLook(false);
     // Another window taking the focus leaves the button its own window's
     // active control.
     const bool stays = (event->reason() == Qt::ActiveWindowFocusReason
                            || event->reason() == Qt::PopupFocusReason)
         && window()->focusWidget() == this;
-    if (active_ && !stays) {
-        active_ = false;
-        if (OnExit)
-            OnExit(this);
-    }
+    if (!stays)
+        stopBeingActive();
 }
 
 } // namespace qevra::controls

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "controls/owner_drawn.h"
+
 #include <QPointer>
 #include <QString>
-#include <QWidget>
-#include <functional>
 
 namespace qevra::controls {
 
@@ -11,8 +11,9 @@ namespace qevra::controls {
 // light blue-grey gradient inside a dark blue rounded border, an orange frame
 // while the pointer is over it, the caption shifted by one pixel while it is
 // held down, a dotted focus mark, and a flat grey look when disabled. A
-// completed press (left button or Enter/Space) runs the click action.
-class TxpButton : public QWidget {
+// completed press (left button or Enter/Space) runs the click action. The
+// mouse's changes of the look repaint it at once.
+class TxpButton : public OwnerDrawnControl {
     Q_OBJECT
 public:
     // 75 × 25 pixels with the caption "XP Button".
@@ -20,10 +21,6 @@ public:
     TxpButton(const QString& caption, QWidget* parent);
     ~TxpButton() override;
 
-    QString caption() const { return caption_; }
-    // A text equal to the current one changes nothing; any other repaints at once.
-    void setCaption(const QString& caption);
-    QString text() const { return caption(); }
     void setText(const QString& text) { setCaption(text); }
 
     // Copies every attribute of `font` into the button's own font and
@@ -37,15 +34,6 @@ public:
     // Non-zero: after OnClick, the owning dialog is closed with this result.
     int ModalResult = 0;
 
-    std::function<void(QObject* sender)> OnClick;
-    // Run when the button gets and loses the keyboard focus within its window.
-    std::function<void(QObject* sender)> OnEnter;
-    std::function<void(QObject* sender)> OnExit;
-
-    bool hover() const { return hover_; }
-    bool pressed() const { return pressed_; }
-    bool focused() const { return focused_; }
-
     // The caption without its first "&", and the character after that "&"
     // (null when there is none).
     QString captionText() const;
@@ -53,18 +41,13 @@ public:
 
     // OnClick, then ModalResult to the owning dialog when non-zero. Changes
     // no state of the button and does not repaint.
-    void click();
+    void click() override;
 
 protected:
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
@@ -72,7 +55,7 @@ protected:
 
 private:
     void watchWindow();
-    void grabAccelerator();
+    void grabAccelerator() override;
     void paintEnabled(QPainter& painter);
     void paintDisabled(QPainter& painter);
     // The caption's top-left corner, `offset` pixels right and down of centre.
@@ -80,12 +63,6 @@ private:
     void paintCaption(QPainter& painter, QColor colour, int offset);
     void paintUnderline(QPainter& painter, QColor colour, int offset);
 
-    QString caption_;
-    bool hover_ = false;
-    bool pressed_ = false;
-    bool focused_ = false;
-    // The button is its window's active control (OnEnter ran, OnExit not yet).
-    bool active_ = false;
     int shortcutId_ = 0;
     QPointer<QWidget> watchedWindow_;
 };

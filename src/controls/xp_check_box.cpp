@@ -6,11 +6,8 @@
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QKeySequence>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QShortcutEvent>
-
-#include <vector>
 
 namespace qevra::controls {
 
@@ -32,47 +29,6 @@ constexpr QRgb kDisabledCaption = qRgb(128, 128, 128);
 constexpr int kFaceSteps = 10;
 constexpr int kBoxSize = 14;
 
-// The 1-pixel outline of (left, top, right, bottom): columns left and
-// right − 1, rows top and bottom − 1.
-void outline(QPainter& painter, int left, int top, int right, int bottom, QColor colour)
-{
-    if (right <= left || bottom <= top)
-        return;
-    painter.fillRect(QRect(left, top, right - left, 1), colour);
-    painter.fillRect(QRect(left, bottom - 1, right - left, 1), colour);
-    painter.fillRect(QRect(left, top, 1, bottom - top), colour);
-    painter.fillRect(QRect(right - 1, top, 1, bottom - top), colour);
-}
-
-// The focus rectangle: every other pixel of the outline of (left, top,
-// right, bottom), inverted. Each pixel is visited once, so the corners
-// are not inverted twice.
-void focusRectangle(QPainter& painter, int left, int top, int right, int bottom)
-{
-    if (right <= left || bottom <= top)
-        return;
-    std::vector<QPoint> dots;
-    const auto dot = [&](int x, int y) {
-        if ((x + y) % 2 == 0)
-            dots.emplace_back(x, y);
-    };
-    for (int x = left; x < right; ++x) {
-        dot(x, top);
-        if (bottom - 1 > top)
-            dot(x, bottom - 1);
-    }
-    for (int y = top + 1; y < bottom - 1; ++y) {
-        dot(left, y);
-        if (right - 1 > left)
-            dot(right - 1, y);
-    }
-    painter.save();
-    painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
-    painter.setPen(QPen(Qt::white, 1));
-    painter.drawPoints(dots.data(), static_cast<int>(dots.size()));
-    painter.restore();
-}
-
 } // namespace
 
 TxpCheckBox::TxpCheckBox(QWidget* parent)
@@ -81,22 +37,12 @@ TxpCheckBox::TxpCheckBox(QWidget* parent)
 }
 
 TxpCheckBox::TxpCheckBox(const QString& caption, QWidget* parent)
-    : QWidget(parent)
-    , caption_(caption)
+    : OwnerDrawnControl(caption, MouseRepaint::Scheduled, parent)
     , color_(palette().color(QPalette::Active, QPalette::Button))
 {
     resize(97, 17);
     setFocusPolicy(Qt::StrongFocus);
     grabAccelerator();
-}
-
-void TxpCheckBox::setCaption(const QString& caption)
-{
-    if (caption == caption_)
-        return;
-    caption_ = caption;
-    grabAccelerator();
-    repaint();
 }
 
 void TxpCheckBox::setBoxFont(const QFont& font)
@@ -137,23 +83,6 @@ void TxpCheckBox::click()
         OnClick(this);
 }
 
-QString TxpCheckBox::displayText() const
-{
-    QString text = caption_;
-    const qsizetype amp = text.indexOf(QLatin1Char('&'));
-    if (amp >= 0)
-        text.remove(amp, 1);
-    return text;
-}
-
-int TxpCheckBox::acceleratorIndex() const
-{
-    const qsizetype amp = caption_.indexOf(QLatin1Char('&'));
-    if (amp < 0 || amp + 1 >= caption_.size())
-        return -1;
-    return static_cast<int>(amp);
-}
-
 void TxpCheckBox::grabAccelerator()
 {
     for (int* id : { &altShortcut_, &plainShortcut_ }) {
@@ -161,12 +90,12 @@ void TxpCheckBox::grabAccelerator()
             releaseShortcut(*id);
         *id = 0;
     }
-    const int index = acceleratorIndex();
-    if (index < 0)
+    const QChar accelerator = acceleratorOf(caption_);
+    if (accelerator.isNull())
         return;
     // A letter key's code is its upper-case character whatever case it
     // types (Shift held is a different combination).
-    const int key = static_cast<int>(displayText().at(index).toUpper().unicode());
+    const int key = static_cast<int>(accelerator.toUpper().unicode());
     altShortcut_ = grabShortcut(QKeySequence(QKeyCombination(Qt::AltModifier, Qt::Key(key))));
     // The character alone: a focused control that takes typed text claims
     // the key first (shortcut override), so this only fires elsewhere.
@@ -186,7 +115,7 @@ bool TxpCheckBox::event(QEvent* event)
             return true;
         }
     }
-    return QWidget::event(event);
+    return OwnerDrawnControl::event(event);
 }
 
 void TxpCheckBox::paintEvent(QPaintEvent*)
@@ -219,10 +148,10 @@ void TxpCheckBox::paintEvent(QPaintEvent*)
             gradientFill(painter, left, top, right, bottom, QColor(kNormalTop),
                 QColor(kNormalBottom), GradientDirection::TopToBottom, kFaceSteps);
         }
-        outline(painter, left, top, right, bottom, QColor(kOutline));
+        rectangleOutline(painter, left, top, right, bottom, QColor(kOutline));
     } else {
         painter.fillRect(QRect(left, top, kBoxSize, bottom - top), QColor(kDisabledInside));
-        outline(painter, left, top, right, bottom, QColor(kDisabledOutline));
+        rectangleOutline(painter, left, top, right, bottom, QColor(kDisabledOutline));
     }
 
     if (checked_) {
@@ -239,7 +168,7 @@ void TxpCheckBox::paintEvent(QPaintEvent*)
         painter.restore();
     }
 
-    const QString text = displayText();
+    const QString text = captionWithoutMark(caption_);
     const QFontMetrics metrics(font());
     const int textWidth = metrics.horizontalAdvance(text);
     const int textHeight = metrics.height();
@@ -260,66 +189,19 @@ void TxpCheckBox::paintEvent(QPaintEvent*)
         painter.restore();
     }
 
-    const int accelerator = acceleratorIndex();
+    const qsizetype accelerator = acceleratorIndex(caption_);
     if (accelerator >= 0) {
         const int from = textLeft + metrics.horizontalAdvance(text.left(accelerator));
         const int to = textLeft + metrics.horizontalAdvance(text.left(accelerator + 1));
-        if (to > from)
-            painter.fillRect(QRect(from, textHeight + 2, to - from, 1), textColour);
+        horizontalLine(painter, from, to, textHeight + 2, textColour);
     }
 
     if (enabled && focused_) {
         if (captionRight)
-            focusRectangle(painter, 17, 1, textWidth + 25, h - 1);
+            focusMark(painter, 17, 1, textWidth + 25, h - 1);
         else
-            focusRectangle(painter, 1, 1, textWidth + 8, h - 1);
+            focusMark(painter, 1, 1, textWidth + 8, h - 1);
     }
-}
-
-void TxpCheckBox::enterEvent(QEnterEvent*)
-{
-    if (hover_)
-        return;
-    hover_ = true;
-    update();
-}
-
-void TxpCheckBox::leaveEvent(QEvent*)
-{
-    if (!hover_)
-        return;
-    hover_ = false;
-    update();
-}
-
-void TxpCheckBox::mousePressEvent(QMouseEvent* event)
-{
-    if (event->button() != Qt::LeftButton || pressed_)
-        return;
-    pressed_ = true;
-    if (!hasFocus() && isEnabled())
-        setFocus(Qt::MouseFocusReason);
-    update();
-}
-
-void TxpCheckBox::mouseReleaseEvent(QMouseEvent* event)
-{
-    // The mouse stays grabbed while a button is down; a release away from
-    // the box is not a release over it and leaves the press pending.
-    if (event->button() != Qt::LeftButton || !pressed_
-        || !rect().contains(event->position().toPoint()))
-        return;
-    pressed_ = false;
-    update();
-    click();
-}
-
-void TxpCheckBox::mouseDoubleClickEvent(QMouseEvent* event)
-{
-    // The second press of a double click comes only as this event; it is
-    // itself the click, and the release that follows finds nothing pending.
-    if (event->button() == Qt::LeftButton)
-        click();
 }
 
 void TxpCheckBox::keyPressEvent(QKeyEvent* event)
@@ -345,31 +227,18 @@ void TxpCheckBox::keyReleaseEvent(QKeyEvent* event)
 
 void TxpCheckBox::focusInEvent(QFocusEvent*)
 {
-    if (!focused_) {
-        focused_ = true;
-        update();
-    }
-    if (!active_) {
-        active_ = true;
-        if (OnEnter)
-            OnEnter(this);
-    }
+    setFocusedLook(true);
+    becomeActive();
 }
 
 void TxpCheckBox::focusOutEvent(QFocusEvent* event)
 {
-    if (focused_) {
-        focused_ = false;
-        update();
-    }
+    setFocusedLook(false);
     // Another window or a popup taking the focus leaves the box the active
     // control of its own window.
     const Qt::FocusReason reason = event->reason();
-    if (!active_ || reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
-        return;
-    active_ = false;
-    if (OnExit)
-        OnExit(this);
+    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+        stopBeingActive();
 }
 
 } // namespace qevra::controls
