@@ -4,6 +4,7 @@
 #include "support/temp_tree.h"
 
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <thread>
 #include <unistd.h>
@@ -262,11 +263,22 @@ TEST_F(Passes, StopDuringTheContentStageEndsItWhileTheWindowStaysLive)
     TempTree tree;
     for (int i = 0; i < 6; ++i)
         tree.file("f" + std::to_string(i) + ".txt", "identical");
-    // Reading is slow; the user presses Stop while it runs.
+    // Reading is slow; the user presses Stop as soon as the window next
+    // takes events after the last file was measured, that is while the
+    // content stage runs.
     fileSystem.onOpenRead
         = [](const std::string&) { std::this_thread::sleep_for(std::chrono::milliseconds(100)); };
-    QTimer::singleShot(30, form1.get(), [&] { click(form1->fsBitBtn4); });
+    const std::string last = tree.path("f5.txt");
+    std::atomic<bool> stopPressed = false;
+    fileSystem.onMeasure = [&](const std::string& path) {
+        if (path == last)
+            QTimer::singleShot(0, form1.get(), [&] {
+                stopPressed = true;
+                click(form1->fsBitBtn4);
+            });
+    };
     search({ tree.root() }, "txt", form1->checkbox1);
+    EXPECT_TRUE(stopPressed);
     EXPECT_EQ(form1->StatusBar1->text(), "");
     EXPECT_EQ(form1->ProgressBar1->position(), 0);
     EXPECT_EQ(search::StopFlag, 0);
