@@ -218,15 +218,9 @@ void printRow(const char* label, const Timings& t, std::size_t candidates)
 int main(int argc, char** argv)
 {
     Options options;
-    bool help = false;
-    if (!parseOptions(argc, argv, options, help)) {
-        printUsage(stderr);
-        return 2;
-    }
-    if (help) {
-        printUsage(stdout);
-        return 0;
-    }
+    if (const auto exitCode
+        = qevra::bench::readCommandLine(argc, argv, options, parseOptions, printUsage))
+        return *exitCode;
 
     // The tree.
     qevra::bench::TreeSpec spec;

@@ -201,17 +201,7 @@ void nameFiles(TreePlan& plan, Random& random, const std::vector<std::vector<std
             continue;
         std::string name
             = random.chance(0.10) ? pick(random, kCyrillicStems) : pick(random, kLatinStems);
-        switch (random.between(0, 5)) {
-        case 0:
-            name += ' ';
-            break;
-        case 1:
-            name += '-';
-            break;
-        default:
-            name += '_';
-            break;
-        }
+        name += stemSeparator(random);
         name += std::to_string(++number);
         // Some stems carry a dot of their own.
         if (random.chance(0.05))

@@ -234,15 +234,9 @@ const char* criterionName(Criterion criterion)
 int main(int argc, char** argv)
 {
     Options options;
-    bool help = false;
-    if (!parseOptions(argc, argv, options, help)) {
-        printUsage(stderr);
-        return 2;
-    }
-    if (help) {
-        printUsage(stdout);
-        return 0;
-    }
+    if (const auto exitCode
+        = qevra::bench::readCommandLine(argc, argv, options, parseOptions, printUsage))
+        return *exitCode;
 
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     static int appArgc = 1;

@@ -41,17 +41,7 @@ std::string fileName(Random& random, const TreeSpec& spec, std::uint64_t number,
         name += '.';
     const bool cyrillic = random.chance(spec.cyrillicNameShare);
     name += cyrillic ? pick(random, kCyrillicWords) : pick(random, kLatinWords);
-    switch (random.between(0, 5)) {
-    case 0:
-        name += ' ';
-        break;
-    case 1:
-        name += '-';
-        break;
-    default:
-        name += '_';
-        break;
-    }
+    name += stemSeparator(random);
     name += std::to_string(number);
     // Some stems carry dots of their own, so that a mask's "*" has to
     // look past the first one.

@@ -11,7 +11,9 @@
 // parameters finds it ready.
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -141,5 +143,38 @@ PrepareOutcome prepareTree(const std::string& root, const TreeSpec& spec, const 
 // Removes a generated tree (everything below `root`, and `root` itself) when
 // its marker is there; returns false and leaves it alone otherwise.
 bool removeTree(const std::string& root);
+
+// The character between a name's stem and its number: mostly "_",
+// sometimes a blank or "-".
+inline char stemSeparator(Random& random)
+{
+    switch (random.between(0, 5)) {
+    case 0:
+        return ' ';
+    case 1:
+        return '-';
+    default:
+        return '_';
+    }
+}
+
+// Reads a benchmark's command line with `parse`. A bad option prints the
+// usage to stderr and gives exit code 2, --help prints it to stdout and
+// gives 0; nothing when the program goes on.
+template <class Options, class Parse, class Usage>
+std::optional<int> readCommandLine(
+    int argc, char** argv, Options& options, Parse parse, Usage usage)
+{
+    bool help = false;
+    if (!parse(argc, argv, options, help)) {
+        usage(stderr);
+        return 2;
+    }
+    if (help) {
+        usage(stdout);
+        return 0;
+    }
+    return std::nullopt;
+}
 
 } // namespace qevra::bench

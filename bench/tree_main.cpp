@@ -145,15 +145,9 @@ double megabytes(std::uint64_t bytes)
 int main(int argc, char** argv)
 {
     Options options;
-    bool help = false;
-    if (!parseOptions(argc, argv, options, help)) {
-        printUsage(stderr);
-        return 2;
-    }
-    if (help) {
-        printUsage(stdout);
-        return 0;
-    }
+    if (const auto exitCode
+        = qevra::bench::readCommandLine(argc, argv, options, parseOptions, printUsage))
+        return *exitCode;
 
     const Clock::time_point planStart = Clock::now();
     const qevra::bench::PlannedTree tree = options.tiny
