@@ -1,5 +1,7 @@
 #include "fs/file_system.h"
 
+#include "fs/descriptor.h"
+
 #include "platform/exceptions.h"
 
 #include <cerrno>
@@ -19,32 +21,6 @@ void DirListing::add(std::string_view name, EntryType type)
 
 namespace {
 
-// Closes a descriptor when it goes out of scope.
-class Descriptor {
-public:
-    explicit Descriptor(int fd)
-        : fd_(fd)
-    {
-    }
-    ~Descriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    int release()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
-
 EntryType typeOf(const struct stat& st)
 {
     if (S_ISREG(st.st_mode))
@@ -56,8 +32,8 @@ EntryType typeOf(const struct stat& st)
 
 class PosixReadStream final : public ReadStream {
 public:
-    explicit PosixReadStream(int fd)
-        : fd_(fd)
+    explicit PosixReadStream(Descriptor fd)
+        : fd_(std::move(fd))
     {
     }
     std::int64_t size() override
@@ -134,23 +110,20 @@ public:
 
     std::int64_t measure(const std::string& path) override
     {
-        Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-        if (fd.get() < 0)
+        OpenedFile opened = openRegularFile(path);
+        if (!opened.fd)
+            throw EInOutError(opened.error);
+        if (::close(opened.fd.release()) != 0)
             throw EInOutError(errno);
-        struct stat st;
-        if (::fstat(fd.get(), &st) != 0)
-            throw EInOutError(errno);
-        if (::close(fd.release()) != 0)
-            throw EInOutError(errno);
-        return st.st_size;
+        return opened.status.st_size;
     }
 
     std::unique_ptr<ReadStream> openRead(const std::string& path) override
     {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
+        OpenedFile opened = openRegularFile(path);
+        if (!opened.fd)
             return nullptr;
-        return std::make_unique<PosixReadStream>(fd);
+        return std::make_unique<PosixReadStream>(std::move(opened.fd));
     }
 
     bool readAttributes(const std::string& path, std::uint32_t& attributes) override

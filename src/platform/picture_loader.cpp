@@ -1,5 +1,6 @@
 #include "platform/picture_loader.h"
 
+#include "fs/descriptor.h"
 #include "platform/exceptions.h"
 
 #include <QBuffer>
@@ -35,28 +36,18 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
-// Opens the file by its exact bytes; the file system's own words when it
-// cannot. A FIFO named like a picture is opened without blocking, so it
-// reads as empty rather than hanging the program.
+// Opens the file by its exact bytes, never blocking on a pipe or device and
+// never through a link; the file system's own words when it cannot.
 FilePtr openForReading(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
+    fs::OpenedFile opened = fs::openRegularFile(path);
+    if (!opened.fd)
+        throwSystemError(opened.error);
+    FILE* stream = ::fdopen(opened.fd.get(), "rb");
+    if (!stream)
         throwSystemError(errno);
-    FILE* stream = ::fdopen(fd, "rb");
-    if (!stream) {
-        const int code = errno;
-        ::close(fd);
-        throwSystemError(code);
-    }
-    FilePtr file(stream);
-    struct stat status { };
-    if (::fstat(fd, &status) != 0)
-        throwSystemError(errno);
-    if (S_ISDIR(status.st_mode))
-        throwSystemError(EISDIR);
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return file;
+    opened.fd.release();
+    return FilePtr(stream);
 }
 
 QByteArray readAll(FILE* file)

@@ -1,0 +1,46 @@
+#include "fs/descriptor.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace qevra::fs {
+
+void Descriptor::reset(int fd)
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = fd;
+}
+
+OpenedFile openRegularFileAt(int dirFd, const char* name)
+{
+    OpenedFile opened;
+    opened.fd.reset(
+        ::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    if (!opened.fd) {
+        opened.error = errno;
+        return opened;
+    }
+    if (::fstat(opened.fd.get(), &opened.status) != 0) {
+        opened.error = errno;
+    } else if (S_ISDIR(opened.status.st_mode)) {
+        opened.error = EISDIR;
+    } else if (!S_ISREG(opened.status.st_mode)) {
+        opened.error = ENXIO;
+    } else {
+        const int flags = ::fcntl(opened.fd.get(), F_GETFL);
+        if (flags < 0 || ::fcntl(opened.fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+            opened.error = errno;
+    }
+    if (opened.error != 0)
+        opened.fd.reset();
+    return opened;
+}
+
+OpenedFile openRegularFile(const std::string& path)
+{
+    return openRegularFileAt(AT_FDCWD, path.c_str());
+}
+
+} // namespace qevra::fs
