@@ -17,7 +17,8 @@ class Editor : public FormsTest {
 protected:
     // Puts pairs into the hidden lists as a pass would, then shows the
     // editor in place of the main window.
-    void showPairs(const std::vector<std::pair<std::string, std::string>>& pairs)
+    void showPairs(const std::vector<std::pair<std::string, std::string>>& pairs,
+        search::Criterion criterion = search::Criterion::Name)
     {
         form2->clearNameLists();
         form1->ListBox1.clear();
@@ -29,17 +30,14 @@ protected:
             form1->ListBox1.append(second);
             form1->ListBox3.append(std::uint32_t(form1->ListBox1.size() - 1));
         }
-        form2->fsListBox1->names()->appendFromColumn();
-        form2->fsListBox2->names()->appendFromColumn();
-        form1->hide();
-        form2->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form2.get()));
+        showEditor(criterion);
     }
 
     // Puts candidates and rows of candidate indexes into the hidden lists
     // and shows the editor.
     void showRows(const std::vector<std::string>& candidates,
-        const std::vector<std::pair<std::uint32_t, std::uint32_t>>& rows)
+        const std::vector<std::pair<std::uint32_t, std::uint32_t>>& rows,
+        search::Criterion criterion = search::Criterion::Name)
     {
         form2->clearNameLists();
         form1->ListBox1.clear();
@@ -51,6 +49,20 @@ protected:
             form1->ListBox2.append(first);
             form1->ListBox3.append(second);
         }
+        showEditor(criterion);
+    }
+
+    // Stamps the candidates as the search would have seen them now, and
+    // shows the editor with the rows of the hidden lists.
+    void showEditor(search::Criterion criterion)
+    {
+        form1->rowsCriterion = criterion;
+        form1->candidateStamps.clear();
+        for (std::size_t c = 0; c < form1->ListBox1.size(); ++c)
+            form1->candidateStamps.push_back(
+                fs::realFileSystem()
+                    .examine(std::string(form1->ListBox1[c]), fs::Resolve::NoFinalLink)
+                    .value_or(fs::FileStamp()));
         form2->fsListBox1->names()->appendFromColumn();
         form2->fsListBox2->names()->appendFromColumn();
         form1->hide();
@@ -322,7 +334,7 @@ TEST_F(FileActions, DeleteAllOnASizeGroupDeletesEveryFirstCopy)
     const auto f2 = tree.file("f2", "abc");
     const auto lonely = tree.file("g", "other");
     ::chmod(f1.c_str(), 0444);
-    showRows({ f0, f1, f2, lonely }, { { 0, 1 }, { 0, 2 }, { 1, 2 } });
+    showRows({ f0, f1, f2, lonely }, { { 0, 1 }, { 0, 2 }, { 1, 2 } }, search::Criterion::Size);
     click(form2->xpButton3);
     EXPECT_NE(::access(f0.c_str(), F_OK), 0);
     EXPECT_NE(::access(f1.c_str(), F_OK), 0);

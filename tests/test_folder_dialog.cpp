@@ -153,6 +153,27 @@ TEST(FolderDialog, OkIsEnabledOnlyForATypedDirectory)
     EXPECT_EQ(dialog.chosen(), QFile::encodeName(QDir::homePath()).toStdString());
 }
 
+TEST(FolderDialog, EverySpellingOfADirectoryAnswersItsCanonicalPath)
+{
+    // Dots, doubled slashes and links (above it or itself) all name one
+    // directory, which is answered spelt one way, without a link.
+    TempTree tree;
+    const std::string dir = realRoot(tree) + "/d";
+    tree.dir("d/sub");
+    tree.link("linked", tree.path("d"));
+    tree.link("up", tree.root());
+    FolderDialog dialog(nullptr, kPrompt);
+    dialog.show();
+    for (const std::string& spelling : { tree.path("d"), tree.root() + "/./d", tree.root() + "//d",
+             tree.path("d/sub/.."), tree.path("d/sub/../../d/."), tree.path("linked"),
+             tree.path("up/d"), tree.path("up/linked/") }) {
+        SCOPED_TRACE(spelling);
+        type(dialog.pathEdit, spelling);
+        EXPECT_TRUE(dialog.okButton->isEnabled());
+        EXPECT_EQ(dialog.chosen(), dir);
+    }
+}
+
 TEST(FolderDialog, ExpandingListsOnlyRealSubdirectoriesInOrder)
 {
     TempTree tree;

@@ -14,6 +14,8 @@ using qevra::EInOutError;
 using qevra::fs::DirListing;
 using qevra::fs::EntryType;
 using qevra::fs::realFileSystem;
+using qevra::fs::Removal;
+using qevra::fs::Resolve;
 using qevra::testing::runUnprivileged;
 using qevra::testing::TempTree;
 
@@ -94,13 +96,13 @@ TEST(FileSystem, UnreadableOrMissingDirectoryReadsAsNothing)
 TEST(FileSystem, MeasureGivesSixtyFourBitSizesAndErrnoFailures)
 {
     TempTree tree;
-    EXPECT_EQ(realFileSystem().measure(tree.file("empty")), 0);
-    EXPECT_EQ(realFileSystem().measure(tree.file("five", "12345")), 5);
+    EXPECT_EQ(realFileSystem().measure(tree.file("empty")).size, 0);
+    EXPECT_EQ(realFileSystem().measure(tree.file("five", "12345")).size, 5);
 
     // A sparse file past 4 GiB: its size must not wrap to 32 bits.
     const std::string big = tree.file("big");
     ASSERT_EQ(::truncate(big.c_str(), (5LL << 30) + 7), 0);
-    EXPECT_EQ(realFileSystem().measure(big), (5LL << 30) + 7);
+    EXPECT_EQ(realFileSystem().measure(big).size, (5LL << 30) + 7);
 
     try {
         realFileSystem().measure(tree.path("missing"));
@@ -129,7 +131,8 @@ TEST(FileSystem, ReadStreamReadsFromTheStart)
     const std::string path = tree.file("data", "abcdef");
     auto stream = realFileSystem().openRead(path);
     ASSERT_TRUE(stream);
-    EXPECT_EQ(stream->size(), 6);
+    ASSERT_TRUE(stream->stamp());
+    EXPECT_EQ(stream->stamp()->size, 6);
     char buffer[16] = {};
     EXPECT_EQ(stream->read(buffer, 4), 4);
     EXPECT_EQ(std::string(buffer, 4), "abcd");
@@ -138,38 +141,148 @@ TEST(FileSystem, ReadStreamReadsFromTheStart)
     EXPECT_FALSE(realFileSystem().openRead(tree.path("missing")));
 }
 
-TEST(FileSystem, ReadOnlyAttributeFollowsTheOwnerWriteBit)
+namespace {
+
+int measureError(const std::string& path)
 {
-    TempTree tree;
-    const std::string path = tree.file("f", "x");
-    auto& fs = realFileSystem();
-    std::uint32_t attributes = 99;
-    ASSERT_TRUE(fs.readAttributes(path, attributes));
-    EXPECT_EQ(attributes, 0u);
-
-    ::chmod(path.c_str(), 0444);
-    ASSERT_TRUE(fs.readAttributes(path, attributes));
-    EXPECT_EQ(attributes, qevra::fs::kReadOnlyAttribute);
-
-    ASSERT_TRUE(fs.writeAttributes(path, attributes - qevra::fs::kReadOnlyAttribute));
-    struct stat st;
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0644u); // only the owner's write bit came back
-
-    EXPECT_FALSE(fs.readAttributes(tree.path("missing"), attributes));
-    EXPECT_FALSE(fs.writeAttributes(tree.path("missing"), 0));
+    try {
+        realFileSystem().measure(path);
+    } catch (const EInOutError& e) {
+        return e.code();
+    }
+    return 0;
 }
 
-TEST(FileSystem, DeleteRemovesFilesOnly)
+} // namespace
+
+TEST(FileSystem, OnlyRegularFilesOpenAndNothingBlocks)
+{
+    // A pipe with no writer would hold a blocking open for ever; a link is
+    // never followed at the end of the path.
+    TempTree tree;
+    const std::string file = tree.file("f", "data");
+    const std::string pipe = tree.path("pipe");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+    const std::string link = tree.link("link", file);
+    EXPECT_EQ(measureError(pipe), ENXIO);
+    EXPECT_EQ(measureError(link), ELOOP);
+    EXPECT_EQ(measureError(tree.dir("sub")), EISDIR);
+    EXPECT_EQ(measureError(file), 0);
+    EXPECT_FALSE(realFileSystem().openRead(pipe));
+    EXPECT_FALSE(realFileSystem().openRead(link));
+    EXPECT_TRUE(realFileSystem().openRead(file));
+    // The opened file reads normally: the non-blocking mode is gone.
+    EXPECT_EQ(realFileSystem().measure(file).size, 4);
+}
+
+TEST(FileSystem, StampsNameTheFileBehindEverySpelling)
 {
     TempTree tree;
-    const std::string file = tree.file("f", "x");
-    const std::string dir = tree.dir("d");
+    const std::string file = tree.file("d/f", "12345");
+    const std::string hardLink = tree.path("d/hard");
+    ASSERT_EQ(::link(file.c_str(), hardLink.c_str()), 0);
+    tree.link("linked", tree.path("d"));
     auto& fs = realFileSystem();
-    EXPECT_TRUE(fs.deleteFile(file));
-    EXPECT_FALSE(fs.fileExists(file));
-    EXPECT_FALSE(fs.deleteFile(file));
-    EXPECT_FALSE(fs.deleteFile(dir));
+    const qevra::fs::FileStamp stamp = fs.measure(file);
+    EXPECT_TRUE(stamp.known());
+    EXPECT_EQ(stamp.size, 5);
+    EXPECT_TRUE(fs.measure(hardLink).sameFile(stamp));
+    EXPECT_TRUE(fs.measure(tree.root() + "/./d//f").sameFile(stamp));
+    EXPECT_FALSE(fs.measure(tree.file("other", "12345")).sameFile(stamp));
+    EXPECT_FALSE(qevra::fs::FileStamp().sameFile(qevra::fs::FileStamp()));
+
+    // A link above the file: followed or refused as asked.
+    const std::string throughLink = tree.path("linked/f");
+    EXPECT_FALSE(fs.examine(throughLink, Resolve::NoLinks));
+    ASSERT_TRUE(fs.examine(throughLink, Resolve::NoFinalLink));
+    EXPECT_TRUE(fs.examine(throughLink, Resolve::NoFinalLink)->sameFile(stamp));
+    ASSERT_TRUE(fs.examine(file, Resolve::NoLinks));
+    EXPECT_EQ(*fs.examine(file, Resolve::NoLinks), stamp);
+    // A link at the end: only followed when asked to.
+    const std::string fileLink = tree.link("filelink", file);
+    EXPECT_FALSE(fs.examine(fileLink, Resolve::NoLinks));
+    EXPECT_FALSE(fs.examine(fileLink, Resolve::NoFinalLink));
+    EXPECT_TRUE(fs.examine(fileLink, Resolve::FollowLinks)->sameFile(stamp));
+    EXPECT_FALSE(fs.examine(tree.path("d"), Resolve::FollowLinks));
+    EXPECT_FALSE(fs.examine(tree.path("missing"), Resolve::FollowLinks));
+}
+
+TEST(FileSystem, DirectoriesAreNeverReadThroughALink)
+{
+    TempTree tree;
+    tree.file("real/inside.txt");
+    tree.link("linked", tree.path("real"));
+    DirListing listing;
+    EXPECT_TRUE(realFileSystem().readDirectory(tree.path("real"), listing));
+    EXPECT_FALSE(realFileSystem().readDirectory(tree.path("linked"), listing));
+    EXPECT_FALSE(realFileSystem().readDirectory(tree.path("linked/."), listing));
+}
+
+TEST(FileSystem, RemoveActsOnlyOnTheFileSeen)
+{
+    TempTree tree;
+    auto& fs = realFileSystem();
+    const std::string path = tree.file("f", "abc");
+    const qevra::fs::FileStamp seen = fs.measure(path);
+
+    // Another file at the path now: left alone.
+    const std::string other = tree.file("other", "abc");
+    qevra::fs::FileStamp wrong = fs.measure(other);
+    EXPECT_EQ(fs.removeFile(path, wrong, false), Removal::NotTheFileSeen);
+    // The same file, changed since: left alone only when that counts.
+    qevra::fs::FileStamp older = seen;
+    older.modified -= 1000;
+    EXPECT_EQ(fs.removeFile(path, older, true), Removal::NotTheFileSeen);
+    EXPECT_TRUE(fs.fileExists(path));
+    EXPECT_EQ(fs.removeFile(path, older, false), Removal::Removed);
+    EXPECT_FALSE(fs.fileExists(path));
+    EXPECT_EQ(fs.removeFile(path, seen, false), Removal::Missing);
+
+    // A directory on the path swapped for a link to another directory: the
+    // file there was never seen, and is not touched.
+    const std::string inside = tree.file("d/f", "x");
+    const qevra::fs::FileStamp insideSeen = fs.measure(inside);
+    const std::string outside = tree.file("elsewhere/f", "x");
+    ASSERT_EQ(::rename(tree.path("d").c_str(), tree.path("moved").c_str()), 0);
+    tree.link("d", tree.path("elsewhere"));
+    EXPECT_EQ(fs.removeFile(inside, insideSeen, false), Removal::Missing);
+    EXPECT_EQ(fs.removeFile(inside, fs.measure(outside), false), Removal::Missing);
+    EXPECT_TRUE(fs.fileExists(outside));
+
+    // The file swapped for a link to itself is not the file either.
+    const std::string target = tree.file("target", "y");
+    const qevra::fs::FileStamp targetSeen = fs.measure(target);
+    const std::string linkPath = tree.link("aslink", target);
+    EXPECT_EQ(fs.removeFile(linkPath, targetSeen, false), Removal::NotTheFileSeen);
+    EXPECT_TRUE(fs.fileExists(target));
+}
+
+TEST(FileSystem, ReadOnlyFileIsRemovedAndKeepsItsModeWhenRemovalFails)
+{
+    TempTree tree;
+    auto& fs = realFileSystem();
+    const std::string readOnly = tree.file("ro", "x");
+    ASSERT_EQ(::chmod(readOnly.c_str(), 0444), 0);
+    EXPECT_EQ(fs.removeFile(readOnly, fs.measure(readOnly), true), Removal::Removed);
+    EXPECT_FALSE(fs.fileExists(readOnly));
+
+    // A user's read-only file in a directory the user may not write: the
+    // owner may change its mode, but not remove it. The mode comes back.
+    const std::string kept = tree.file("locked/ro", "x");
+    ASSERT_EQ(::chown(kept.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(kept.c_str(), 0444), 0);
+    const qevra::fs::FileStamp keptSeen = fs.measure(kept);
+    EXPECT_EQ(runUnprivileged([&] {
+        return realFileSystem().removeFile(kept, keptSeen, true) == Removal::Failed ? 0 : 1;
+    }),
+        0);
+    struct stat st;
+    ASSERT_EQ(::stat(kept.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
+
+    // A directory is never removed.
+    const std::string dir = tree.dir("dir");
+    EXPECT_EQ(fs.removeFile(dir, qevra::fs::FileStamp(), false), Removal::NotTheFileSeen);
     EXPECT_TRUE(fs.directoryExists(dir));
 }
 

@@ -1,6 +1,7 @@
 // Pairing by name and by size, the comparison of two files and the content
 // stage, on real temporary trees and a watched file system.
 #include "fs/file_system.h"
+#include "search/content_stage.h"
 #include "search/pairing.h"
 #include "search/path_list.h"
 #include "support/temp_tree.h"
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <fcntl.h>
 #include <map>
 #include <mutex>
 #include <random>
@@ -37,7 +39,22 @@ PathList listOf(const std::vector<std::string>& paths)
 std::vector<Row> byName(const PathList& candidates)
 {
     std::vector<Row> rows;
-    pairByName(candidates, rows);
+    StampList stamps;
+    pairByName(candidates, {}, rows, stamps);
+    return rows;
+}
+
+// Name pairing of real files, each identified without following a final
+// link; the stamps it took go to `stamps`.
+std::vector<Row> byNameOfFiles(const PathList& candidates, StampList& stamps)
+{
+    std::vector<Row> rows;
+    pairByName(
+        candidates,
+        [](const std::string& path) {
+            return realFileSystem().examine(path, qevra::fs::Resolve::NoFinalLink);
+        },
+        rows, stamps);
     return rows;
 }
 
@@ -53,32 +70,6 @@ std::vector<Row> byNameOneByOne(const PathList& candidates)
         }
     }
     return rows;
-}
-
-// Every ordered pair of n candidates, in name-pairing order.
-std::vector<Row> everyPair(std::uint32_t n)
-{
-    std::vector<Row> rows;
-    for (std::uint32_t i = 0; i < n; ++i) {
-        for (std::uint32_t j = 0; j < n; ++j) {
-            if (i != j)
-                rows.push_back({ j, i });
-        }
-    }
-    return rows;
-}
-
-// The rows that compareFiles() finds equal, in their order.
-std::vector<Row> equalByCompareFiles(const PathList& candidates, const std::vector<Row>& rows)
-{
-    std::vector<Row> kept;
-    for (const Row& row : rows) {
-        if (compareFiles(realFileSystem(), std::string(candidates[row.first]),
-                std::string(candidates[row.second]))
-            == 0)
-            kept.push_back(row);
-    }
-    return kept;
 }
 
 } // namespace
@@ -107,19 +98,20 @@ public:
     {
         return realFileSystem().directoryExists(path);
     }
-    std::int64_t measure(const std::string& path) override
+    qevra::fs::FileStamp measure(const std::string& path) override
     {
         return realFileSystem().measure(path);
     }
-    bool readAttributes(const std::string& path, std::uint32_t& attributes) override
+    std::optional<qevra::fs::FileStamp> examine(
+        const std::string& path, qevra::fs::Resolve resolve) override
     {
-        return realFileSystem().readAttributes(path, attributes);
+        return realFileSystem().examine(path, resolve);
     }
-    bool writeAttributes(const std::string& path, std::uint32_t attributes) override
+    qevra::fs::Removal removeFile(
+        const std::string& path, const qevra::fs::FileStamp& seen, bool unchanged) override
     {
-        return realFileSystem().writeAttributes(path, attributes);
+        return realFileSystem().removeFile(path, seen, unchanged);
     }
-    bool deleteFile(const std::string& path) override { return realFileSystem().deleteFile(path); }
 
     std::unique_ptr<ReadStream> openRead(const std::string& path) override
     {
@@ -175,7 +167,12 @@ private:
         {
         }
         ~Stream() override { --owner_.liveStreams; }
-        std::int64_t size() override { return owner_.sizeFails.count(path_) ? -1 : real_->size(); }
+        std::optional<qevra::fs::FileStamp> stamp() override
+        {
+            if (owner_.sizeFails.count(path_))
+                return std::nullopt;
+            return real_->stamp();
+        }
         std::int64_t read(char* buffer, std::int64_t count) override
         {
             ++owner_.reads;
@@ -222,15 +219,6 @@ const std::vector<Mode> kModes = {
         { .maxOpenFiles = 3, .threads = 4, .collidingHashes = true } },
 };
 
-std::vector<Row> keepEqual(qevra::fs::FileSystem& fileSystem, const PathList& candidates,
-    const std::vector<Row>& rows, const ContentStageOptions& options = {})
-{
-    auto kept = keepEqualContent(
-        fileSystem, candidates, rows, [] { return true; }, options);
-    EXPECT_TRUE(kept.has_value());
-    return kept.value_or(std::vector<Row>());
-}
-
 std::string withByteAt(std::string content, std::size_t at, char byte)
 {
     content[at] = byte;
@@ -256,7 +244,9 @@ TEST(PairByName, EachOuterCandidateGetsItsNamesakesInAscendingOrder)
         = listOf({ "/r/a/x.txt", "/r/b/y.txt", "/r/c/x.txt", "/r/d/x.txt", "/r/e/y.doc" });
     std::vector<Row> rows;
     std::vector<std::pair<std::size_t, std::size_t>> outerSteps; // (i, rows written before it)
-    pairByName(candidates, rows, [&](std::size_t i) { outerSteps.emplace_back(i, rows.size()); });
+    StampList stamps;
+    pairByName(candidates, {}, rows, stamps,
+        [&](std::size_t i) { outerSteps.emplace_back(i, rows.size()); });
 
     EXPECT_EQ(
         rows, (std::vector<Row> { { 2, 0 }, { 3, 0 }, { 0, 2 }, { 3, 2 }, { 0, 3 }, { 2, 3 } }));
@@ -292,11 +282,13 @@ TEST(PairByName, NoOrOneCandidate)
 {
     std::vector<std::size_t> outerSteps;
     std::vector<Row> rows;
-    pairByName(PathList(), rows, [&](std::size_t i) { outerSteps.push_back(i); });
+    StampList stamps;
+    pairByName(PathList(), {}, rows, stamps, [&](std::size_t i) { outerSteps.push_back(i); });
     EXPECT_TRUE(rows.empty());
     EXPECT_TRUE(outerSteps.empty());
 
-    pairByName(listOf({ "/a/f" }), rows, [&](std::size_t i) { outerSteps.push_back(i); });
+    pairByName(
+        listOf({ "/a/f" }), {}, rows, stamps, [&](std::size_t i) { outerSteps.push_back(i); });
     EXPECT_TRUE(rows.empty());
     EXPECT_EQ(outerSteps, std::vector<std::size_t> { 0 });
 }
@@ -318,39 +310,114 @@ TEST(PairByName, AgreesWithPairByPairOnRandomLists)
     }
 }
 
+TEST(PairByName, OneFileUnderTwoPathsNeverPairsWithItself)
+{
+    // Spellings of one directory, a link above it and a hard link all name
+    // one file; only the real namesake elsewhere pairs with it.
+    TempTree tree;
+    const std::string file = tree.file("d/precious.txt", "x");
+    tree.dir("d/sub");
+    tree.link("linked", tree.path("d"));
+    tree.dir("hard");
+    ASSERT_EQ(::link(file.c_str(), tree.path("hard/precious.txt").c_str()), 0);
+    const PathList aliases = listOf({ file, tree.root() + "/./d/precious.txt",
+        tree.root() + "//d/precious.txt", tree.root() + "/d/sub/../precious.txt",
+        tree.path("linked/precious.txt"), tree.path("hard/precious.txt") });
+    StampList stamps;
+    EXPECT_TRUE(byNameOfFiles(aliases, stamps).empty());
+    ASSERT_EQ(stamps.size(), aliases.size());
+    for (const auto& stamp : stamps)
+        EXPECT_TRUE(stamp.sameFile(stamps[0]));
+
+    PathList withCopy = aliases;
+    withCopy.append(tree.file("copy/precious.txt", "x"));
+    const std::vector<Row> rows = byNameOfFiles(withCopy, stamps);
+    std::vector<Row> expected;
+    for (std::uint32_t i = 0; i < 6; ++i)
+        expected.push_back({ 6, i });
+    for (std::uint32_t j = 0; j < 6; ++j)
+        expected.push_back({ j, 6 });
+    EXPECT_EQ(rows, expected);
+}
+
+TEST(PairByName, OnlyRecurringNamesAreIdentified)
+{
+    TempTree tree;
+    const PathList candidates = listOf({ tree.file("a/x", "1"), tree.file("a/y", "2"),
+        tree.file("b/x", "3"), tree.path("gone/x") });
+    std::vector<std::string> asked;
+    std::vector<Row> rows;
+    StampList stamps;
+    pairByName(
+        candidates,
+        [&](const std::string& path) {
+            asked.push_back(path);
+            return realFileSystem().examine(path, qevra::fs::Resolve::NoFinalLink);
+        },
+        rows, stamps);
+    std::sort(asked.begin(), asked.end());
+    EXPECT_EQ(asked,
+        (std::vector<std::string> { tree.path("a/x"), tree.path("b/x"), tree.path("gone/x") }));
+    EXPECT_FALSE(stamps[1].known());
+    EXPECT_FALSE(stamps[3].known()); // a file that cannot be identified...
+    // ...is a file of its own, paired by its path as before.
+    EXPECT_EQ(
+        rows, (std::vector<Row> { { 2, 0 }, { 3, 0 }, { 0, 2 }, { 3, 2 }, { 0, 3 }, { 2, 3 } }));
+}
+
 // ---- By size ---------------------------------------------------------------
 
-TEST(SizePairer, EachFilePairsWithEveryEarlierOneOfItsSize)
+namespace {
+
+// Stamps of distinct files (by inode) for candidates that need no real file.
+StampList distinctStamps(std::size_t count)
+{
+    StampList stamps(count);
+    for (std::size_t i = 0; i < count; ++i)
+        stamps[i] = { 1, 100 + i, 0, 0 };
+    return stamps;
+}
+
+} // namespace
+
+TEST(KeyPairer, EachFilePairsWithEveryEarlierOneOfItsKey)
 {
     const PathList candidates = listOf({ "/a", "/b", "/c", "/d", "/e" });
-    SizePairer pairer;
+    const StampList stamps = distinctStamps(5);
+    KeyPairer pairer;
     std::vector<Row> rows;
-    pairer.add(0, 10, candidates, rows);
-    pairer.add(1, 10, candidates, rows);
-    pairer.add(2, 7, candidates, rows);
-    pairer.add(3, 10, candidates, rows);
+    pairer.add(0, 10, candidates, stamps, rows);
+    pairer.add(1, 10, candidates, stamps, rows);
+    pairer.add(2, 7, candidates, stamps, rows);
+    pairer.add(3, 10, candidates, stamps, rows);
     EXPECT_EQ(rows, (std::vector<Row> { { 0, 1 }, { 0, 3 }, { 1, 3 } }));
 
     // Empty files are a size like any other.
     rows.clear();
-    pairer.add(4, 0, candidates, rows);
+    pairer.add(4, 0, candidates, stamps, rows);
     EXPECT_TRUE(rows.empty());
 
     pairer.clear();
-    pairer.add(0, 0, candidates, rows);
-    pairer.add(1, 0, candidates, rows);
-    pairer.add(2, 10, candidates, rows);
+    pairer.add(0, 0, candidates, stamps, rows);
+    pairer.add(1, 0, candidates, stamps, rows);
+    pairer.add(2, 10, candidates, stamps, rows);
     EXPECT_EQ(rows, (std::vector<Row> { { 0, 1 } }));
 }
 
-TEST(SizePairer, AFileCollectedTwiceNeverPairsWithItself)
+TEST(KeyPairer, OneFileNeverPairsWithItself)
 {
-    const PathList candidates = listOf({ "/a/f", "/a/f", "/b/g", "/a/f" });
-    SizePairer pairer;
+    // The same path twice, and two paths of one identity.
+    const PathList candidates = listOf({ "/a/f", "/a/f", "/b/g", "/a/f", "/c/alias" });
+    StampList stamps = distinctStamps(5);
+    stamps[1] = stamps[0];
+    stamps[3] = stamps[0];
+    stamps[4] = stamps[2];
+    KeyPairer pairer;
     std::vector<Row> rows;
     for (std::uint32_t i = 0; i < candidates.size(); ++i)
-        pairer.add(i, 5, candidates, rows);
-    EXPECT_EQ(rows, (std::vector<Row> { { 0, 2 }, { 1, 2 }, { 2, 3 } }));
+        pairer.add(i, 5, candidates, stamps, rows);
+    EXPECT_EQ(
+        rows, (std::vector<Row> { { 0, 2 }, { 1, 2 }, { 2, 3 }, { 0, 4 }, { 1, 4 }, { 3, 4 } }));
 }
 
 // ---- compareFiles ----------------------------------------------------------
@@ -465,7 +532,10 @@ private:
             : content_(content)
         {
         }
-        std::int64_t size() override { return content_.size; }
+        std::optional<qevra::fs::FileStamp> stamp() override
+        {
+            return qevra::fs::FileStamp { 1, 1, content_.size, 0 };
+        }
         std::int64_t read(char* buffer, std::int64_t count) override
         {
             const std::int64_t got = std::min(count, content_.size - offset_);
@@ -499,20 +569,54 @@ TEST(CompareFiles, OffsetsBeyondFourGibibytesAreCountedInFull)
 
 namespace {
 
-// Files made in a temporary tree, each a candidate.
+// Files made in a temporary tree, each a candidate, measured as the size
+// pass measures them.
 class Candidates {
 public:
     std::uint32_t add(const std::string& name, const std::string& content)
     {
-        paths.push_back(tree.file(name, content));
-        list.append(paths.back());
+        return addPath(tree.file(name, content));
+    }
+    std::uint32_t addPath(std::string path)
+    {
+        list.append(path);
+        stamps.push_back(realFileSystem().measure(path));
+        paths.push_back(std::move(path));
         return static_cast<std::uint32_t>(paths.size() - 1);
     }
 
     TempTree tree;
     std::vector<std::string> paths;
     PathList list;
+    StampList stamps;
 };
+
+// The content rows by definition: (k, i) for k < i, in order of i then k,
+// when the two are other files with the same bytes (read whole here).
+std::vector<Row> equalPairs(const Candidates& files)
+{
+    std::vector<std::string> contents;
+    for (const std::string& path : files.paths)
+        contents.push_back(qevra::testing::readFile(path));
+    std::vector<Row> rows;
+    for (std::uint32_t i = 0; i < files.paths.size(); ++i) {
+        for (std::uint32_t k = 0; k < i; ++k) {
+            if (contents[k] == contents[i] && files.paths[k] != files.paths[i]
+                && !files.stamps[k].sameFile(files.stamps[i]))
+                rows.push_back({ k, i });
+        }
+    }
+    return rows;
+}
+
+std::vector<Row> byContent(qevra::fs::FileSystem& fileSystem, const Candidates& files,
+    const ContentStageOptions& options = {})
+{
+    ProgressFunction goOn({});
+    auto rows = pairByContent(fileSystem, files.list, files.stamps, goOn, options);
+    EXPECT_TRUE(rows.has_value());
+    return rows.value_or(std::vector<Row>());
+}
 
 // Equal pairs, one differing late, at the first and at the last byte.
 void checkOneSizeGroup(std::size_t size)
@@ -526,30 +630,29 @@ void checkOneSizeGroup(std::size_t size)
     files.add("a2", a);
     files.add("d", withByteAt(a, 0, static_cast<char>(a[0] ^ 1)));
     files.add("b2", b);
-    const std::vector<Row> rows = everyPair(6);
-    const std::vector<Row> expected = { { 3, 0 }, { 5, 1 }, { 0, 3 }, { 1, 5 } };
-    ASSERT_EQ(equalByCompareFiles(files.list, rows), expected);
+    const std::vector<Row> expected = { { 0, 3 }, { 1, 5 } };
+    ASSERT_EQ(equalPairs(files), expected);
     for (const Mode& mode : kModes) {
         SCOPED_TRACE(mode.name);
         WatchedFileSystem watched;
-        EXPECT_EQ(keepEqual(watched, files.list, rows, mode.options), expected);
+        EXPECT_EQ(byContent(watched, files, mode.options), expected);
         EXPECT_EQ(watched.liveStreams, 0);
     }
 }
 
 } // namespace
 
-TEST(KeepEqualContent, KeepsExactlyTheRowsOfEqualFilesInTheirOrder)
+TEST(PairByContent, GivesExactlyTheRowsOfEqualFilesInTheirOrder)
 {
     checkOneSizeGroup(5000);
 }
 
-TEST(KeepEqualContent, KeepsExactlyTheRowsOfEqualFilesLargerThanThePrefix)
+TEST(PairByContent, GivesExactlyTheRowsOfEqualFilesLargerThanThePrefix)
 {
     checkOneSizeGroup(700 * 1024);
 }
 
-TEST(KeepEqualContent, EmptyFilesAreEqualAndSizesMustMatch)
+TEST(PairByContent, EmptyFilesAreReadTooAndSizesMustMatch)
 {
     Candidates files;
     files.add("e1", "");
@@ -558,36 +661,105 @@ TEST(KeepEqualContent, EmptyFilesAreEqualAndSizesMustMatch)
     files.add("xy", "xy");
     for (const Mode& mode : kModes) {
         SCOPED_TRACE(mode.name);
-        EXPECT_EQ(keepEqual(realFileSystem(), files.list, everyPair(4), mode.options),
-            (std::vector<Row> { { 1, 0 }, { 0, 1 } }));
+        WatchedFileSystem watched;
+        EXPECT_EQ(byContent(watched, files, mode.options), (std::vector<Row> { { 0, 1 } }));
+        EXPECT_EQ(watched.opens(files.paths[0]), 1);
+        EXPECT_EQ(watched.opens(files.paths[2]), 0); // alone in its size: never read
     }
 }
 
-TEST(KeepEqualContent, NoRowsReadsNothing)
+TEST(PairByContent, FilesOfDistinctSizesAreNeverRead)
 {
     Candidates files;
     files.add("a", "same");
-    files.add("b", "same");
+    files.add("b", "same!");
     WatchedFileSystem watched;
-    EXPECT_EQ(keepEqual(watched, files.list, {}), std::vector<Row>());
+    EXPECT_TRUE(byContent(watched, files).empty());
     EXPECT_EQ(watched.totalOpens(), 0);
 }
 
-TEST(KeepEqualContent, AFileThatVanishedPairsWithNothing)
+TEST(PairByContent, SizesAreNeverTrusted)
 {
+    // Pseudo-files report one size whatever they hold: only their bytes,
+    // read to the end, decide.
     Candidates files;
-    const std::string content = patterned(3000, 4);
-    for (const char* name : { "a", "b", "c" })
-        files.add(name, content);
-    ASSERT_EQ(::unlink(files.paths[1].c_str()), 0);
+    files.add("a", "alpha");
+    files.add("b", "beta and more");
+    files.add("c", "alpha");
+    files.add("d", std::string(9000, 'q'));
+    files.add("e", std::string(9000, 'q') + "tail");
+    for (auto& stamp : files.stamps)
+        stamp.size = 4096;
+    // The open files show the same lie as the measurement did.
+    class Lying : public WatchedFileSystem {
+    public:
+        std::unique_ptr<ReadStream> openRead(const std::string& path) override
+        {
+            auto real = WatchedFileSystem::openRead(path);
+            if (!real)
+                return nullptr;
+            return std::make_unique<Stream>(std::move(real));
+        }
+
+    private:
+        class Stream : public ReadStream {
+        public:
+            explicit Stream(std::unique_ptr<ReadStream> real)
+                : real_(std::move(real))
+            {
+            }
+            std::optional<qevra::fs::FileStamp> stamp() override
+            {
+                auto stamp = real_->stamp();
+                if (stamp)
+                    stamp->size = 4096;
+                return stamp;
+            }
+            std::int64_t read(char* buffer, std::int64_t count) override
+            {
+                return real_->read(buffer, count);
+            }
+
+        private:
+            std::unique_ptr<ReadStream> real_;
+        };
+    };
     for (const Mode& mode : kModes) {
         SCOPED_TRACE(mode.name);
-        EXPECT_EQ(keepEqual(realFileSystem(), files.list, everyPair(3), mode.options),
-            (std::vector<Row> { { 2, 0 }, { 0, 2 } }));
+        Lying lying;
+        EXPECT_EQ(byContent(lying, files, mode.options), (std::vector<Row> { { 0, 2 } }));
     }
 }
 
-TEST(KeepEqualContent, AFileThatCannotBeOpenedOrReadPairsWithNothing)
+TEST(PairByContent, AFileThatVanishedOrChangedPairsWithNothing)
+{
+    Candidates files;
+    const std::string content = patterned(3000, 4);
+    for (const char* name : { "a", "b", "c", "d" })
+        files.add(name, content);
+    ASSERT_EQ(::unlink(files.paths[1].c_str()), 0);
+    // Written again after it was measured, with the same bytes: its time
+    // tells that it is not the file measured.
+    const timespec times[2] = { { 0, UTIME_OMIT }, { 12345, 0 } };
+    ASSERT_EQ(::utimensat(AT_FDCWD, files.paths[3].c_str(), times, 0), 0);
+    for (const Mode& mode : kModes) {
+        SCOPED_TRACE(mode.name);
+        EXPECT_EQ(
+            byContent(realFileSystem(), files, mode.options), (std::vector<Row> { { 0, 2 } }));
+    }
+}
+
+TEST(PairByContent, AFileSwappedForAPipeNeitherBlocksNorPairs)
+{
+    Candidates files;
+    for (const char* name : { "a", "b", "c" })
+        files.add(name, "same bytes");
+    ASSERT_EQ(::unlink(files.paths[1].c_str()), 0);
+    ASSERT_EQ(::mkfifo(files.paths[1].c_str(), 0644), 0);
+    EXPECT_EQ(byContent(realFileSystem(), files), (std::vector<Row> { { 0, 2 } }));
+}
+
+TEST(PairByContent, AFileThatCannotBeOpenedOrReadPairsWithNothing)
 {
     // Four equal files, one failing in turn (so that some runs fail the one
     // the others are checked against); the other three still pair.
@@ -596,10 +768,9 @@ TEST(KeepEqualContent, AFileThatCannotBeOpenedOrReadPairsWithNothing)
         const std::string content = patterned(size, 5);
         for (const char* name : { "a", "b", "c", "d" })
             files.add(name, content);
-        const std::vector<Row> rows = everyPair(4);
         for (std::uint32_t failing = 0; failing < 4; ++failing) {
             std::vector<Row> expected;
-            for (const Row& row : rows) {
+            for (const Row& row : equalPairs(files)) {
                 if (row.first != failing && row.second != failing)
                     expected.push_back(row);
             }
@@ -609,26 +780,22 @@ TEST(KeepEqualContent, AFileThatCannotBeOpenedOrReadPairsWithNothing)
                     << mode.name << ", size " << size << ", failing " << failing);
                 WatchedFileSystem unopenable;
                 unopenable.unopenable.insert(path);
-                EXPECT_EQ(keepEqual(unopenable, files.list, rows, mode.options), expected);
-
-                WatchedFileSystem onlyMeasured; // opens for its size, then no more
-                onlyMeasured.opensAllowed[path] = 1;
-                EXPECT_EQ(keepEqual(onlyMeasured, files.list, rows, mode.options), expected);
+                EXPECT_EQ(byContent(unopenable, files, mode.options), expected);
 
                 WatchedFileSystem readFails;
                 readFails.readFailsFrom[path] = std::int64_t(size) / 2;
-                EXPECT_EQ(keepEqual(readFails, files.list, rows, mode.options), expected);
+                EXPECT_EQ(byContent(readFails, files, mode.options), expected);
                 EXPECT_EQ(readFails.liveStreams, 0);
 
-                WatchedFileSystem sizeFails;
-                sizeFails.sizeFails.insert(path);
-                EXPECT_EQ(keepEqual(sizeFails, files.list, rows, mode.options), expected);
+                WatchedFileSystem stampFails;
+                stampFails.sizeFails.insert(path);
+                EXPECT_EQ(byContent(stampFails, files, mode.options), expected);
             }
         }
     }
 }
 
-TEST(KeepEqualContent, AFileUnreadableToTheUserPairsWithNothing)
+TEST(PairByContent, AFileUnreadableToTheUserPairsWithNothing)
 {
     Candidates files;
     const std::string content = patterned(5000, 6);
@@ -636,35 +803,42 @@ TEST(KeepEqualContent, AFileUnreadableToTheUserPairsWithNothing)
         files.add(name, content);
     ASSERT_EQ(::chmod(files.paths[0].c_str(), 0), 0);
     const int status = runUnprivileged([&] {
-        const auto kept
-            = keepEqualContent(realFileSystem(), files.list, everyPair(3), [] { return true; });
-        return kept == std::vector<Row> { { 2, 1 }, { 1, 2 } } ? 0 : 1;
+        ProgressFunction goOn({});
+        const auto rows = pairByContent(realFileSystem(), files.list, files.stamps, goOn);
+        return rows == std::vector<Row> { { 1, 2 } } ? 0 : 1;
     });
     EXPECT_EQ(status, 0);
 }
 
-TEST(KeepEqualContent, AFileAtTwoPlacesIsOneFile)
+TEST(PairByContent, OneFileAtSeveralPlacesIsReadOnceAndNeverPairsWithItself)
 {
     Candidates files;
     const std::string content = patterned(200 * 1024, 7);
     files.add("a", content);
     files.add("b", content);
-    files.list.append(files.paths[0]);
-    const std::vector<Row> all = { { 1, 0 }, { 2, 1 }, { 0, 1 }, { 1, 2 } };
+    files.addPath(files.paths[0]); // the same path again
+    const std::string hard = files.tree.path("hard");
+    ASSERT_EQ(::link(files.paths[1].c_str(), hard.c_str()), 0);
+    files.addPath(hard); // another name of b
+    ASSERT_EQ(equalPairs(files), (std::vector<Row> { { 0, 1 }, { 1, 2 }, { 0, 3 }, { 2, 3 } }));
     WatchedFileSystem watched;
-    EXPECT_EQ(keepEqual(watched, files.list, all), all);
-    // Read once, though it stands at two places.
+    EXPECT_EQ(byContent(watched, files), equalPairs(files));
     EXPECT_EQ(watched.bytesRead(files.paths[0]), std::int64_t(content.size()));
+    EXPECT_EQ(watched.opens(hard), 0);
 
-    // A row that names one file twice stands while the file opens.
-    const std::vector<Row> self = { { 0, 2 } };
-    EXPECT_EQ(keepEqual(realFileSystem(), files.list, self), self);
-    WatchedFileSystem unopenable;
-    unopenable.unopenable.insert(files.paths[0]);
-    EXPECT_TRUE(keepEqual(unopenable, files.list, self).empty());
+    // Two names of one file and nothing else: no row, nothing read.
+    Candidates alone;
+    alone.add("x", content);
+    alone.addPath(alone.paths[0]);
+    const std::string other = alone.tree.path("y");
+    ASSERT_EQ(::link(alone.paths[0].c_str(), other.c_str()), 0);
+    alone.addPath(other);
+    WatchedFileSystem quiet;
+    EXPECT_TRUE(byContent(quiet, alone).empty());
+    EXPECT_EQ(quiet.totalOpens(), 0);
 }
 
-TEST(KeepEqualContent, EachFileIsReadAtMostTwice)
+TEST(PairByContent, EachFileIsReadAtMostTwice)
 {
     // A group that fits open at once is read once; a larger one is hashed
     // and then checked.
@@ -675,15 +849,11 @@ TEST(KeepEqualContent, EachFileIsReadAtMostTwice)
         files.add("large" + std::to_string(k), large);
     for (int k = 0; k < 300; ++k)
         files.add("small" + std::to_string(k), small);
-    std::vector<Row> rows;
-    SizePairer pairer;
-    for (std::uint32_t i = 0; i < files.paths.size(); ++i)
-        pairer.add(
-            i, i < 5 ? std::int64_t(large.size()) : std::int64_t(small.size()), files.list, rows);
-    ASSERT_EQ(rows.size(), 10u + 300u * 299u / 2u);
+    const std::vector<Row> expected = equalPairs(files);
+    ASSERT_EQ(expected.size(), 10u + 300u * 299u / 2u);
 
     WatchedFileSystem watched;
-    EXPECT_EQ(keepEqual(watched, files.list, rows), rows);
+    EXPECT_EQ(byContent(watched, files), expected);
     for (std::size_t k = 0; k < 5; ++k)
         EXPECT_EQ(watched.bytesRead(files.paths[k]), std::int64_t(large.size()));
     for (std::size_t k = 5; k < files.paths.size(); ++k)
@@ -691,35 +861,27 @@ TEST(KeepEqualContent, EachFileIsReadAtMostTwice)
     EXPECT_EQ(watched.liveStreams, 0);
 }
 
-TEST(KeepEqualContent, OneDifferentFileInABigGroupLosesOnlyItsRows)
+TEST(PairByContent, OneDifferentFileInABigGroupLosesOnlyItsRows)
 {
     Candidates files;
     const std::string content = patterned(1500, 11);
     for (int k = 0; k < 280; ++k)
         files.add(std::to_string(k), k == 137 ? withByteAt(content, 1499, 'q') : content);
-    std::vector<Row> rows;
-    SizePairer pairer;
-    for (std::uint32_t i = 0; i < files.paths.size(); ++i)
-        pairer.add(i, std::int64_t(content.size()), files.list, rows);
-    std::vector<Row> expected;
-    for (const Row& row : rows) {
-        if (row.first != 137 && row.second != 137)
-            expected.push_back(row);
-    }
     ASSERT_NE(content[1499], 'q');
+    const std::vector<Row> expected = equalPairs(files);
+    ASSERT_EQ(expected.size(), 279u * 278u / 2u);
     for (const Mode& mode : { kModes[0], kModes[4] }) {
         SCOPED_TRACE(mode.name);
-        EXPECT_EQ(keepEqual(realFileSystem(), files.list, rows, mode.options), expected);
+        EXPECT_EQ(byContent(realFileSystem(), files, mode.options), expected);
     }
 }
 
-TEST(KeepEqualContent, AgreesWithCompareFilesOnRandomFiles)
+TEST(PairByContent, AgreesWithReadingWholeFilesOnRandomFiles)
 {
     const std::vector<std::size_t> sizes = { 0, 1, 100, 70 * 1024, 140 * 1024 };
     for (unsigned seed = 1; seed <= 4; ++seed) {
         std::mt19937 random(seed);
         Candidates files;
-        std::vector<std::size_t> sizeOf;
         for (int k = 0; k < 36; ++k) {
             const std::size_t size = sizes[random() % sizes.size()];
             // A few contents per size, some changed in one byte.
@@ -729,84 +891,97 @@ TEST(KeepEqualContent, AgreesWithCompareFilesOnRandomFiles)
                 content[at] = static_cast<char>(content[at] ^ (1 + random() % 255));
             }
             files.add("f" + std::to_string(k), content);
-            sizeOf.push_back(size);
         }
-        // Rows of equal size, and some across sizes as pairing by name gives.
-        std::vector<Row> rows;
-        SizePairer pairer;
-        for (std::uint32_t i = 0; i < sizeOf.size(); ++i)
-            pairer.add(i, std::int64_t(sizeOf[i]), files.list, rows);
-        for (int k = 0; k < 40; ++k) {
-            const auto i = std::uint32_t(random() % sizeOf.size());
-            const auto j = std::uint32_t(random() % sizeOf.size());
-            if (i != j)
-                rows.push_back({ i, j });
-        }
-        std::shuffle(rows.begin(), rows.end(), random);
-        const std::vector<Row> expected = equalByCompareFiles(files.list, rows);
+        const std::vector<Row> expected = equalPairs(files);
         for (const Mode& mode : kModes) {
             SCOPED_TRACE(::testing::Message() << "seed " << seed << ", " << mode.name);
-            EXPECT_EQ(keepEqual(realFileSystem(), files.list, rows, mode.options), expected);
+            EXPECT_EQ(byContent(realFileSystem(), files, mode.options), expected);
         }
     }
+}
+
+TEST(PairByContent, ReportsTheBytesItComparesOnTheCallingThread)
+{
+    Candidates files;
+    const std::string content = patterned(256 * 1024, 14);
+    for (int k = 0; k < 8; ++k)
+        files.add(std::to_string(k), content);
+    files.add("alone", "x");
+    WatchedFileSystem slow;
+    slow.readDelay = std::chrono::milliseconds(5);
+    const auto caller = std::this_thread::get_id();
+    std::uint64_t lastDone = 0;
+    bool ordered = true;
+    bool elsewhere = false;
+    int steps = 0;
+    ProgressFunction progress([&](Phase phase, std::uint64_t done, std::uint64_t total) {
+        ordered = ordered && phase == Phase::Comparing && done >= lastDone && done <= total
+            && total == 8 * content.size();
+        elsewhere = elsewhere || std::this_thread::get_id() != caller;
+        lastDone = done;
+        ++steps;
+        return true;
+    });
+    const auto rows = pairByContent(slow, files.list, files.stamps, progress);
+    ASSERT_TRUE(rows);
+    EXPECT_EQ(rows->size(), 28u);
+    EXPECT_GT(steps, 0);
+    EXPECT_TRUE(ordered);
+    EXPECT_FALSE(elsewhere);
 }
 
 namespace {
 
 // Runs the content stage on slow reads and stops it at the `stopAt`-th
 // question; the stage must give nothing, having read little.
-void checkStopping(const ContentStageOptions& options, const Candidates& files,
-    const std::vector<Row>& rows, int stopAt)
+void checkStopping(
+    const ContentStageOptions& options, const Candidates& files, int stopAt, int mostReads)
 {
     WatchedFileSystem slow;
     slow.readDelay = std::chrono::milliseconds(10);
     const auto caller = std::this_thread::get_id();
     int questions = 0;
     bool askedElsewhere = false;
-    const auto kept = keepEqualContent(
-        slow, files.list, rows,
-        [&] {
-            askedElsewhere = askedElsewhere || std::this_thread::get_id() != caller;
-            return ++questions < stopAt;
-        },
-        options);
-    EXPECT_FALSE(kept.has_value());
+    ProgressFunction progress([&](Phase, std::uint64_t, std::uint64_t) {
+        askedElsewhere = askedElsewhere || std::this_thread::get_id() != caller;
+        return ++questions < stopAt;
+    });
+    const auto rows = pairByContent(slow, files.list, files.stamps, progress, options);
+    EXPECT_FALSE(rows.has_value());
     EXPECT_EQ(questions, stopAt);
     EXPECT_FALSE(askedElsewhere);
     EXPECT_EQ(slow.liveStreams, 0);
     // Far from every read was made.
-    EXPECT_LT(slow.reads, int(files.paths.size()));
+    EXPECT_LT(slow.reads, mostReads);
 }
 
 } // namespace
 
-TEST(KeepEqualContent, StopsWhenToldAndGivesNothing)
+TEST(PairByContent, StopsWhenToldAndGivesNothing)
 {
     Candidates files;
     const std::string content = patterned(100 * 1024, 12);
     for (int k = 0; k < 60; ++k)
         files.add(std::to_string(k), content);
-    const std::vector<Row> rows = everyPair(60);
-    checkStopping({}, files, rows, 1);
-    checkStopping({}, files, rows, 3);
-    checkStopping({ .maxOpenFiles = 4, .threads = 3 }, files, rows, 2);
+    const int size = int(files.paths.size());
+    checkStopping({}, files, 1, size);
+    checkStopping({}, files, 3, size);
+    checkStopping({ .maxOpenFiles = 4, .threads = 3 }, files, 2, size);
 }
 
-TEST(KeepEqualContent, StopsWhileComparisonsWaitForOpenFiles)
+TEST(PairByContent, StopsWhileComparisonsWaitForOpenFiles)
 {
     // Pairs of different sizes, more than may be open at once: some
     // workers wait for others to close their files.
     Candidates files;
+    std::vector<Row> expected;
     for (int k = 0; k < 30; ++k) {
         const std::string content = patterned(1000 + k, 13);
-        files.add(std::to_string(k) + "a", content);
-        files.add(std::to_string(k) + "b", content);
+        const std::uint32_t a = files.add(std::to_string(k) + "a", content);
+        const std::uint32_t b = files.add(std::to_string(k) + "b", content);
+        expected.push_back({ a, b });
     }
-    std::vector<Row> rows;
-    for (std::uint32_t k = 0; k < 30; ++k)
-        rows.push_back({ 2 * k, 2 * k + 1 });
-    checkStopping({ .maxOpenFiles = 2, .threads = 6 }, files, rows, 2);
-    // Left alone, the same work ends with every pair kept.
-    EXPECT_EQ(
-        keepEqual(realFileSystem(), files.list, rows, { .maxOpenFiles = 2, .threads = 6 }), rows);
+    checkStopping({ .maxOpenFiles = 2, .threads = 6 }, files, 2, int(files.paths.size()));
+    // Left alone, the same work ends with every pair found.
+    EXPECT_EQ(byContent(realFileSystem(), files, { .maxOpenFiles = 2, .threads = 6 }), expected);
 }

@@ -227,7 +227,7 @@ TEST_F(Passes, CandidateThatCannotBeMeasuredEndsTheSearchInTheErrorBox)
     const auto b = tree.file("b.txt", "same");
     const auto c = tree.file("c.txt", "same");
     fileSystem.measureErrors[c] = EACCES;
-    search({ tree.root() }, "txt", form1->checkbox1);
+    search({ tree.root() }, "txt", form1->CheckBox3);
     EXPECT_EQ(boxes().errors, std::vector<QString> { "I/O error 13." });
     EXPECT_EQ(rows(), (Pairs { { a, b } })); // found before the failure
     EXPECT_EQ(form1->StatusBar1->text(), QStringLiteral("   ") + QString::fromStdString(c));
@@ -235,6 +235,16 @@ TEST_F(Passes, CandidateThatCannotBeMeasuredEndsTheSearchInTheErrorBox)
     EXPECT_FALSE(form2->isVisible());
     EXPECT_TRUE(names(form2->fsListBox1).isEmpty());
     EXPECT_FALSE(form1->searching());
+
+    // By content, rows are made only once every candidate is measured and
+    // compared: the failure leaves none.
+    boxes().errors.clear();
+    click(form1->CheckBox3);
+    click(form1->checkbox1);
+    click(form1->xpButton3);
+    EXPECT_EQ(boxes().errors, std::vector<QString> { "I/O error 13." });
+    EXPECT_TRUE(rows().empty());
+    EXPECT_FALSE(form2->isVisible());
 }
 
 TEST_F(Passes, StopDuringTheSizePassKeepsTheRowsFoundAndShowsNothing)

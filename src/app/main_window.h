@@ -8,6 +8,7 @@
 #include "fs/file_system.h"
 #include "platform/event_pump.h"
 #include "search/collector.h"
+#include "search/criterion.h"
 #include "search/masks.h"
 #include "search/pairing.h"
 #include "search/path_column.h"
@@ -26,6 +27,7 @@ class TAboutBox;
 inline const QString kNoDirectory = QStringLiteral("не выбран");
 inline const QString kScanningText = QStringLiteral("    Идет сканирование каталога");
 inline const QString kSearchingText = QStringLiteral("    Идет поиск копий файлов");
+inline const QString kComparingText = QStringLiteral("    Сравнение содержимого файлов");
 
 // The main window: the choice of directories, extension and criterion, the
 // search and its Stop, and the hidden lists that carry a search's data.
@@ -62,6 +64,11 @@ public:
     search::PathColumn ListBox2 { ListBox1 };
     search::PathColumn ListBox3 { ListBox1 };
     search::PathList ListBox4;
+    // What the search saw of each candidate it identified or measured (by
+    // candidate index), and the criterion the rows were made by: the
+    // editor's deletions check against them.
+    search::StampList candidateStamps;
+    search::Criterion rowsCriterion = search::Criterion::Name;
     // Lists the matching plain files of one directory.
     search::FileLister FileListBox1;
     // The folder dialog's prompt.
@@ -116,8 +123,11 @@ private:
     void appendRows(const std::vector<search::Row>& rows, std::size_t from = 0);
     // Fills the editor's name lists from the copy lists.
     void fillNameLists();
-    // The content stage: keeps the rows whose two files are equal.
+    // The content stage: the rows of files whose bytes are equal.
     void keepEqualContent();
+    // Ends the search for a press of Stop: clears the displays and the
+    // flag, then the silent abort.
+    [[noreturn]] void stopSearch();
 
     TForm2* form2_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;

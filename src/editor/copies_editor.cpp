@@ -124,6 +124,7 @@ TForm2::~TForm2() = default;
 
 void TForm2::clearNameLists()
 {
+    shownPair_.reset();
     fsListBox1->clear();
     fsListBox2->clear();
 }
@@ -147,6 +148,7 @@ void TForm2::fsListBox1Click()
     Image1->show();
     Image2->show();
     fsListBox2->selectRow(selected);
+    shownPair_ = pair;
     Label3->setPath(form1_->ListBox2[pair]);
     Label4->setPath(form1_->ListBox3[pair]);
     Label5->setCaption(
@@ -162,6 +164,7 @@ void TForm2::fsListBox1Click()
 
 void TForm2::FormClose()
 {
+    shownPair_.reset();
     Label3->setMarker(kEmptyMarker);
     Label4->setMarker(kEmptyMarker);
     Image1->hide();

@@ -8,6 +8,10 @@
 #include "editor/path_label.h"
 #include "platform/gif_animator.h"
 #include "platform/media_player.h"
+#include "search/deletion.h"
+#include "search/path_column.h"
+
+#include <optional>
 
 #include <QWidget>
 
@@ -22,6 +26,10 @@ inline const QString kOpenHint
     = QStringLiteral("Нажмите эту кнопку, чтобы открыть просмотр файлов");
 inline const QString kCloseHint
     = QStringLiteral("Нажмите эту кнопку, чтобы закрыть просмотр файлов");
+// Why "Удалить" left a file in place.
+inline const QString kNotDeletedSameFile = QStringLiteral("Файл не удален: это тот же файл");
+inline const QString kNotDeletedCopyChanged
+    = QStringLiteral("Файл не удален: его копия изменилась после поиска");
 
 // The copies editor: lists the pairs of the main window's first-copy and
 // second-copy lists by bare name, shows the full paths of the pair the user
@@ -93,11 +101,12 @@ protected:
 
 private:
     // One column of the editor: its path label, hidden list, partner list
-    // (the other column's) and picture box.
+    // and label (the other column's) and picture box.
     struct Column {
         PathLabel* label;
         const search::PathColumn& list;
         const search::PathColumn& partners;
+        PathLabel* partnerLabel;
         controls::PictureBox* picture;
         platform::GifAnimator* animator;
     };
@@ -107,11 +116,13 @@ private:
     void openFile(const Column& column);
     void deleteOne(const Column& column);
     void deleteAll(const Column& column);
-    // Deletes a file, clearing its read-only attribute first; true when no
-    // file exists at the path afterwards.
-    bool deleteFile(const std::string& path);
-    // Marks the column's file as deleted when none exists at `path`.
-    void markIfGone(const Column& column, const std::string& path);
+    // Deletes the column's file of row `row` when it is still the file the
+    // search saw, then marks the column when no file exists at its path.
+    void deleteAndMark(const Column& column, std::size_t row);
+    // What stands at the partner's path of the column's row now.
+    search::Partner partnerOf(const Column& column, std::size_t row) const;
+    // What the search saw of a candidate.
+    const fs::FileStamp& stampOf(std::uint32_t candidate) const;
     void play(const Column& column);
     void stopPlaying();
 
@@ -120,6 +131,8 @@ private:
     void loadPicture(const Column& column, std::size_t pair);
 
     TForm1* form1_;
+    // The row whose paths the labels show, while they show one.
+    std::optional<std::size_t> shownPair_;
 };
 
 } // namespace qevra

@@ -4,17 +4,18 @@
 #include "app/main_window.h"
 #include "editor/copies_editor.h"
 #include "platform/services.h"
+#include "search/deletion.h"
 
 namespace qevra {
 
 TForm2::Column TForm2::column1() const
 {
-    return { Label3, form1_->ListBox2, form1_->ListBox3, Image1, RxGIFAnimator1 };
+    return { Label3, form1_->ListBox2, form1_->ListBox3, Label4, Image1, RxGIFAnimator1 };
 }
 
 TForm2::Column TForm2::column2() const
 {
-    return { Label4, form1_->ListBox3, form1_->ListBox2, Image2, RxGIFAnimator2 };
+    return { Label4, form1_->ListBox3, form1_->ListBox2, Label3, Image2, RxGIFAnimator2 };
 }
 
 void TForm2::xpButton1Click()
@@ -49,42 +50,65 @@ void TForm2::openFile(const Column& column)
         platform::desktop().open(*path);
 }
 
-bool TForm2::deleteFile(const std::string& path)
+void TForm2::deleteAndMark(const Column& column, std::size_t row)
 {
     fs::FileSystem& files = *form1_->fileSystem;
-    std::uint32_t attributes = 0;
-    if (files.readAttributes(path, attributes) && (attributes & fs::kReadOnlyAttribute))
-        files.writeAttributes(path, attributes - fs::kReadOnlyAttribute);
-    files.deleteFile(path);
-    return !files.fileExists(path);
-}
-
-void TForm2::markIfGone(const Column& column, const std::string& path)
-{
-    if (!deleteFile(path))
+    const std::string path(column.list[row]);
+    const fs::FileStamp& seen = stampOf(column.list.candidate(row));
+    files.removeFile(path, seen, search::measuresFiles(form1_->rowsCriterion));
+    if (files.fileExists(path))
         return;
     column.picture->hide();
     column.label->setMarker(kDeletedMarker);
 }
 
+search::Partner TForm2::partnerOf(const Column& column, std::size_t row) const
+{
+    return search::checkPartner(*form1_->fileSystem, form1_->rowsCriterion,
+        stampOf(column.list.candidate(row)), std::string(column.partners[row]),
+        stampOf(column.partners.candidate(row)));
+}
+
+const fs::FileStamp& TForm2::stampOf(std::uint32_t candidate) const
+{
+    static const fs::FileStamp unknown;
+    const search::StampList& stamps = form1_->candidateStamps;
+    return candidate < stamps.size() ? stamps[candidate] : unknown;
+}
+
 void TForm2::deleteOne(const Column& column)
 {
     // Nothing to delete while the label shows a marker.
-    if (const auto path = column.label->path())
-        markIfGone(column, *path);
+    if (!column.label->path() || !shownPair_ || *shownPair_ >= column.list.size()
+        || *shownPair_ >= column.partners.size())
+        return;
+    const std::size_t row = *shownPair_;
+    // Unless the user was shown that the copy is gone, the copy must still
+    // be another file, and, for files measured, the one the search saw.
+    if (column.partnerLabel->caption() != kDeletedMarker) {
+        const search::Partner partner = partnerOf(column, row);
+        if (partner == search::Partner::SameFile) {
+            platform::ShowMessage(kNotDeletedSameFile);
+            return;
+        }
+        if (partner != search::Partner::Distinct && search::measuresFiles(form1_->rowsCriterion)) {
+            platform::ShowMessage(kNotDeletedCopyChanged);
+            return;
+        }
+    }
+    deleteAndMark(column, row);
 }
 
 void TForm2::deleteAll(const Column& column)
 {
     const std::size_t rows = std::size_t(fsListBox1->names()->count());
-    fs::FileSystem& files = *form1_->fileSystem;
-    // One uninterrupted loop. A file whose partner in its row is already
-    // gone is the last copy of that pair and stays: the name pass lists
-    // every pair both ways, so otherwise every copy would go.
+    // One uninterrupted loop. A row whose partner is not another regular
+    // file, unchanged where files were measured, holds the last copy of its
+    // pair and stays: the name pass lists every pair both ways, so otherwise
+    // every copy would go.
     for (std::size_t i = 0; i < rows && i < column.list.size() && i < column.partners.size(); ++i) {
-        if (!files.fileExists(std::string(column.partners[i])))
-            continue;
-        markIfGone(column, std::string(column.list[i]));
+        if (partnerOf(column, i) == search::Partner::Distinct)
+            deleteAndMark(column, i);
     }
 }
 

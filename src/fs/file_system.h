@@ -2,9 +2,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+struct stat;
 
 namespace qevra::fs {
 
@@ -45,14 +48,45 @@ private:
     std::vector<Entry> entries_;
 };
 
-// The read-only attribute: set when the owner may not write.
-constexpr std::uint32_t kReadOnlyAttribute = 1;
+// What the search saw of a file: its identity (device and inode) and, as
+// measured, its size and modification time. Two paths name one file when
+// their identities are equal (spellings, links, bind mounts, hard links).
+struct FileStamp {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modified = 0; // nanoseconds since the epoch
 
-// An open file for reading; closed by the destructor.
+    // False for a stamp that was never taken.
+    bool known() const { return device != 0 || inode != 0; }
+    bool sameFile(const FileStamp& other) const
+    {
+        return known() && device == other.device && inode == other.inode;
+    }
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
+// How a path is resolved when a file is examined.
+enum class Resolve : std::uint8_t {
+    NoLinks, // no symbolic link anywhere on the path
+    NoFinalLink, // links above the last component are followed
+    FollowLinks, // every link is followed
+};
+
+// What a verified removal did.
+enum class Removal : std::uint8_t {
+    Removed,
+    Missing, // nothing there, or the path runs through a link
+    NotTheFileSeen, // another file, or the file changed since it was seen
+    Failed, // the system refused; the file is as it was
+};
+
+// An open regular file for reading; closed by the destructor.
 class ReadStream {
 public:
     virtual ~ReadStream() = default;
-    virtual std::int64_t size() = 0; // -1 on failure
+    // The open file's stamp; nothing on failure.
+    virtual std::optional<FileStamp> stamp() = 0;
     // Reads up to `count` bytes at the current position; -1 on failure.
     virtual std::int64_t read(char* buffer, std::int64_t count) = 0;
 };
@@ -61,30 +95,39 @@ public:
 // implementation is POSIX; tests put a double in front of it to fail or
 // observe chosen calls. The content stage calls openRead from several
 // worker threads at once (each stream is used by one thread at a time), so
-// implementations must allow that.
+// implementations must allow that. Files are opened without blocking and
+// without following a link in the last component, and only regular files
+// open at all.
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
 
-    // Reads the whole directory into `out`; false when it cannot be opened.
+    // Reads the whole directory into `out`; false when it cannot be opened
+    // or its path runs through a symbolic link.
     virtual bool readDirectory(const std::string& dir, DirListing& out) = 0;
     // True only for an existing regular file (a link to one counts).
     virtual bool fileExists(const std::string& path) = 0;
     // True only for an existing directory.
     virtual bool directoryExists(const std::string& path) = 0;
-    // Opens read-only, takes the size, closes. Throws EInOutError(errno).
-    virtual std::int64_t measure(const std::string& path) = 0;
+    // Opens read-only, takes the stamp, closes. Throws EInOutError(errno);
+    // anything but a regular file fails too (ELOOP for a link, EISDIR for
+    // a directory, ENXIO for pipes, devices and sockets).
+    virtual FileStamp measure(const std::string& path) = 0;
     // Opens for reading; nullptr when that fails.
     virtual std::unique_ptr<ReadStream> openRead(const std::string& path) = 0;
-    // The attribute word (kReadOnlyAttribute when the owner-write bit is
-    // clear); false when the file cannot be examined.
-    virtual bool readAttributes(const std::string& path, std::uint32_t& attributes) = 0;
-    // Sets or clears the owner-write bit from the read-only attribute;
-    // failures are ignored by the callers.
-    virtual bool writeAttributes(const std::string& path, std::uint32_t attributes) = 0;
-    // Removes the file permanently.
-    virtual bool deleteFile(const std::string& path) = 0;
+    // The stamp of the regular file at `path`, resolved as asked; nothing
+    // when there is none.
+    virtual std::optional<FileStamp> examine(const std::string& path, Resolve resolve) = 0;
+    // Removes the file permanently, acting only if it is still the regular
+    // file `seen` names (its identity; with `unchanged`, also its size and
+    // modification time), reached without following any link. A read-only
+    // file is made writable first through a descriptor of the file itself
+    // and put back as it was when the removal fails.
+    virtual Removal removeFile(const std::string& path, const FileStamp& seen, bool unchanged) = 0;
 };
+
+// The stamp of a file's status.
+FileStamp stampOf(const struct stat& status);
 
 // The process-wide real file system.
 FileSystem& realFileSystem();

@@ -4,10 +4,15 @@
 
 #include "platform/exceptions.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace qevra::fs {
@@ -30,16 +35,89 @@ EntryType typeOf(const struct stat& st)
     return EntryType::Other;
 }
 
+// Opens `path` with `flags` (O_CLOEXEC added) when no symbolic link lies
+// anywhere on it: in one step where the kernel resolves without links
+// (openat2), else component by component, each opened without following.
+// -1 with errno set otherwise (ELOOP or ENOTDIR for a link on the way).
+int openWithoutLinks(const std::string& path, int flags)
+{
+    flags |= O_CLOEXEC;
+    static std::atomic<bool> kernelResolves { true };
+    if (kernelResolves.load(std::memory_order_relaxed)) {
+        open_how how {};
+        how.flags = static_cast<std::uint64_t>(flags);
+        how.resolve = RESOLVE_NO_SYMLINKS;
+        const long fd = ::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
+        if (fd >= 0 || (errno != ENOSYS && errno != EPERM))
+            return static_cast<int>(fd);
+        if (errno == ENOSYS)
+            kernelResolves.store(false, std::memory_order_relaxed);
+    }
+    Descriptor at(::open(path.starts_with('/') ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    std::size_t begin = 0;
+    for (;;) {
+        if (!at)
+            return -1;
+        while (begin < path.size() && path[begin] == '/')
+            ++begin;
+        const std::size_t end = std::min(path.find('/', begin), path.size());
+        std::size_t next = end;
+        while (next < path.size() && path[next] == '/')
+            ++next;
+        const std::string component
+            = begin < path.size() ? path.substr(begin, end - begin) : std::string(".");
+        if (next >= path.size())
+            return ::openat(at.get(), component.c_str(), flags | O_NOFOLLOW);
+        at.reset(
+            ::openat(at.get(), component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        begin = next;
+    }
+}
+
+// The directory that holds a path's last component, reached without
+// following any link, and that component.
+struct Located {
+    Descriptor dir;
+    std::string name;
+};
+
+std::optional<Located> locate(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return std::nullopt;
+    Located located;
+    located.name = path.substr(slash + 1);
+    if (located.name.empty() || located.name == "." || located.name == "..")
+        return std::nullopt;
+    const std::string dir = slash == 0 ? std::string("/") : path.substr(0, slash);
+    located.dir.reset(openWithoutLinks(dir, O_PATH | O_DIRECTORY));
+    if (!located.dir)
+        return std::nullopt;
+    return located;
+}
+
+// Changes the mode of the file an O_PATH descriptor holds, through that
+// descriptor: its /proc entry names the file itself, never a link.
+bool changeModeThrough(int fd, mode_t mode)
+{
+    char name[64];
+    std::snprintf(name, sizeof name, "/proc/self/fd/%d", fd);
+    return ::chmod(name, mode) == 0;
+}
+
 class PosixReadStream final : public ReadStream {
 public:
     explicit PosixReadStream(Descriptor fd)
         : fd_(std::move(fd))
     {
     }
-    std::int64_t size() override
+    std::optional<FileStamp> stamp() override
     {
         struct stat st;
-        return ::fstat(fd_.get(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
+        if (::fstat(fd_.get(), &st) != 0)
+            return std::nullopt;
+        return stampOf(st);
     }
     std::int64_t read(char* buffer, std::int64_t count) override
     {
@@ -67,9 +145,13 @@ public:
     bool readDirectory(const std::string& dir, DirListing& out) override
     {
         out.clear();
-        DIR* handle = ::opendir(dir.c_str());
+        Descriptor fd(openWithoutLinks(dir, O_RDONLY | O_DIRECTORY));
+        if (!fd)
+            return false;
+        DIR* handle = ::fdopendir(fd.get());
         if (!handle)
             return false;
+        fd.release();
         const int dirFd = ::dirfd(handle);
         while (const dirent* entry = ::readdir(handle)) {
             EntryType type = EntryType::Other;
@@ -98,8 +180,7 @@ public:
 
     bool fileExists(const std::string& path) override
     {
-        struct stat st;
-        return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+        return examine(path, Resolve::FollowLinks).has_value();
     }
 
     bool directoryExists(const std::string& path) override
@@ -108,14 +189,14 @@ public:
         return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     }
 
-    std::int64_t measure(const std::string& path) override
+    FileStamp measure(const std::string& path) override
     {
         OpenedFile opened = openRegularFile(path);
         if (!opened.fd)
             throw EInOutError(opened.error);
         if (::close(opened.fd.release()) != 0)
             throw EInOutError(errno);
-        return opened.status.st_size;
+        return stampOf(opened.status);
     }
 
     std::unique_ptr<ReadStream> openRead(const std::string& path) override
@@ -126,32 +207,67 @@ public:
         return std::make_unique<PosixReadStream>(std::move(opened.fd));
     }
 
-    bool readAttributes(const std::string& path, std::uint32_t& attributes) override
+    std::optional<FileStamp> examine(const std::string& path, Resolve resolve) override
     {
         struct stat st;
-        if (::stat(path.c_str(), &st) != 0)
-            return false;
-        attributes = (st.st_mode & S_IWUSR) ? 0 : kReadOnlyAttribute;
-        return true;
+        int result = -1;
+        switch (resolve) {
+        case Resolve::NoLinks:
+            if (const auto located = locate(path))
+                result = ::fstatat(
+                    located->dir.get(), located->name.c_str(), &st, AT_SYMLINK_NOFOLLOW);
+            break;
+        case Resolve::NoFinalLink:
+            result = ::fstatat(AT_FDCWD, path.c_str(), &st, AT_SYMLINK_NOFOLLOW);
+            break;
+        case Resolve::FollowLinks:
+            result = ::fstatat(AT_FDCWD, path.c_str(), &st, 0);
+            break;
+        }
+        if (result != 0 || !S_ISREG(st.st_mode))
+            return std::nullopt;
+        return stampOf(st);
     }
 
-    bool writeAttributes(const std::string& path, std::uint32_t attributes) override
+    Removal removeFile(const std::string& path, const FileStamp& seen, bool unchanged) override
     {
+        const auto located = locate(path);
+        if (!located)
+            return Removal::Missing;
+        const Descriptor file(
+            ::openat(located->dir.get(), located->name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        if (!file)
+            return errno == ENOENT ? Removal::Missing : Removal::Failed;
         struct stat st;
-        if (::stat(path.c_str(), &st) != 0)
-            return false;
-        mode_t mode = st.st_mode & 07777;
-        if (attributes & kReadOnlyAttribute)
-            mode &= ~mode_t(S_IWUSR);
-        else
-            mode |= S_IWUSR;
-        return ::chmod(path.c_str(), mode) == 0;
+        if (::fstat(file.get(), &st) != 0)
+            return Removal::Failed;
+        const FileStamp now = stampOf(st);
+        if (!S_ISREG(st.st_mode) || !now.sameFile(seen)
+            || (unchanged && (now.size != seen.size || now.modified != seen.modified)))
+            return Removal::NotTheFileSeen;
+        // The read-only attribute is the owner-write bit; it goes first, and
+        // comes back when the file stays.
+        const mode_t mode = st.st_mode & 07777;
+        const bool readOnly = (mode & S_IWUSR) == 0;
+        if (readOnly)
+            changeModeThrough(file.get(), mode | S_IWUSR);
+        if (::unlinkat(located->dir.get(), located->name.c_str(), 0) != 0) {
+            if (readOnly)
+                changeModeThrough(file.get(), mode);
+            return Removal::Failed;
+        }
+        return Removal::Removed;
     }
-
-    bool deleteFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
 };
 
 } // namespace
+
+FileStamp stampOf(const struct stat& st)
+{
+    return { static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+        static_cast<std::int64_t>(st.st_size),
+        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec };
+}
 
 FileSystem& realFileSystem()
 {

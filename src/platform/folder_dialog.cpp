@@ -11,6 +11,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstdlib>
+#include <memory>
 #include <sys/stat.h>
 
 namespace qevra::platform {
@@ -185,10 +187,17 @@ void FolderDialog::textEdited(const QString& text)
 std::optional<std::string> FolderDialog::chosen() const
 {
     // Only a full path names a directory: the program has no working
-    // directory a relative one could be taken from.
-    if (answer_.empty() || answer_.front() != '/' || !isDirectory(answer_))
+    // directory a relative one could be taken from. The answer is the
+    // directory's canonical path (no ".", "..", doubled "/" or link in it),
+    // so that what is shown is what is searched and one directory is always
+    // spelt alike.
+    if (answer_.empty() || answer_.front() != '/')
         return std::nullopt;
-    return answer_;
+    const std::unique_ptr<char, decltype(&std::free)> canonical(
+        ::realpath(answer_.c_str(), nullptr), &std::free);
+    if (!canonical || !isDirectory(canonical.get()))
+        return std::nullopt;
+    return std::string(canonical.get());
 }
 
 void FolderDialog::updateOk()

@@ -24,9 +24,9 @@ std::vector<std::string> subdirectoryNames(const std::string& dir);
 // starts at "/", with nothing preselected, and a line where a path can be
 // typed. OK is enabled only while the answer names an existing directory.
 //
-// The answer is the selected tree item's exact bytes, or the typed text
-// (encoded with QFile::encodeName), whichever the user did last. A trailing
-// "/" is stripped from a typed path, except from "/" itself.
+// The answer is the selected tree item, or the typed text (encoded with
+// QFile::encodeName), whichever the user did last, as the canonical path of
+// the directory it names: no ".", "..", doubled "/" or symbolic link in it.
 class FolderDialog : public QDialog {
     Q_OBJECT
 public:

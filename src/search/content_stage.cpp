@@ -1,22 +1,20 @@
-// The content stage: which rows pair files of equal bytes.
+// The content stage: which files hold equal bytes.
 //
-// The distinct files of the rows are measured first; only files that share
-// their size with another can be equal. A group of one size small enough to
-// hold open at once is read in lockstep, block by block, and split wherever
-// the blocks differ: files drop out as soon as nothing else matches them, and
-// what is left at the end is equal byte for byte, each file read once. A
-// larger group is split by hashing first (the first kPrefixBytes, then whole
-// files) and each smaller part is read in lockstep as above; a part that is
-// still too large is checked against its first file, the representative,
-// whose bytes stay in memory when the files are small, or batch by batch in
-// lockstep when they are large. Files that differ from the representative
-// (hash collisions, or files that changed meanwhile) are checked again among
-// themselves. No hash is ever trusted: every class is confirmed by bytes.
+// Only files that share their measured size with another can be equal. A group of one size small
+// enough to hold open at once is read in lockstep, block by block, and split wherever the blocks
+// differ: files drop out as soon as nothing else matches them, and what is left at the end is equal
+// byte for byte, each file read once to its very end (a size is never trusted: a file is equal only
+// to files that end where it ends). A larger group is split by hashing first (the first
+// kPrefixBytes, then whole files) and each smaller part is read in lockstep as above; a part that
+// is still too large is checked against its first file, the representative, whose bytes stay in
+// memory when the files are small, or batch by batch in lockstep when they are large. Files that
+// differ from the representative (hash collisions, or files that changed meanwhile) are checked
+// again among themselves. No hash is ever trusted: every class is confirmed by bytes.
 //
 // The work is a queue of jobs run by worker threads; a group's jobs count
 // down and the last one to finish plans what follows. The calling thread only
 // waits and asks whether to go on.
-#include "search/pairing.h"
+#include "search/content_stage.h"
 
 #include <xxhash.h>
 
@@ -29,16 +27,18 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <numeric>
 #include <string>
 #include <string_view>
 #include <sys/resource.h>
 #include <thread>
+#include <tuple>
 
 namespace qevra::search {
 
 namespace {
 
-constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+constexpr std::uint32_t kNone = kNoClass;
 // Hashed first when many files share a size: most different files already
 // differ here. Files no larger are hashed whole at once.
 constexpr std::int64_t kPrefixBytes = 64 * 1024;
@@ -48,7 +48,6 @@ constexpr std::size_t kLockstepBytes = 2 * 1024 * 1024;
 constexpr std::size_t kMinBlock = 8 * 1024;
 constexpr std::size_t kMaxBlock = 256 * 1024;
 // Files per job.
-constexpr std::size_t kMeasureBatch = 64;
 constexpr std::size_t kHashBatch = 8;
 constexpr std::size_t kVerifyBatch = 32;
 constexpr unsigned kMaxThreads = 64;
@@ -83,8 +82,10 @@ std::size_t descriptorBudget()
     return budget;
 }
 
-// Reads until `count` bytes or the end of the file; -1 on failure.
-std::int64_t readFully(fs::ReadStream& stream, char* buffer, std::int64_t count)
+// Reads until `count` bytes or the end of the file; -1 on failure. Adds
+// what it read to `counter`.
+std::int64_t readFully(
+    fs::ReadStream& stream, char* buffer, std::int64_t count, std::atomic<std::uint64_t>& counter)
 {
     std::int64_t total = 0;
     while (total < count) {
@@ -99,6 +100,7 @@ std::int64_t readFully(fs::ReadStream& stream, char* buffer, std::int64_t count)
         if (got == 0)
             break;
         total += got;
+        counter.fetch_add(static_cast<std::uint64_t>(got), std::memory_order_relaxed);
     }
     return total;
 }
@@ -154,12 +156,12 @@ struct Group {
     std::atomic<bool> repFailed { false };
 };
 
-enum class JobKind : std::uint8_t { Measure, Hash, Compare, VerifyBytes, VerifyBatch };
+enum class JobKind : std::uint8_t { Hash, Compare, VerifyBytes, VerifyBatch };
 
-// Measure: the files begin..end. The others: list[begin..end), where list
-// is a group's files or a run of the size order; the list outlives the job.
+// The files list[begin..end), where list is a group's files or a run of the
+// size order; the list outlives the job.
 struct Job {
-    JobKind kind = JobKind::Measure;
+    JobKind kind = JobKind::Compare;
     Group* group = nullptr;
     const std::uint32_t* list = nullptr;
     std::size_t begin = 0;
@@ -171,10 +173,12 @@ enum class Hashed { Not, Prefix, Whole };
 
 class ContentStage {
 public:
-    ContentStage(
-        fs::FileSystem& fileSystem, const PathList& candidates, const ContentStageOptions& options)
+    ContentStage(fs::FileSystem& fileSystem, const PathList& paths,
+        const std::vector<fs::FileStamp>& stamps, const ContentStageOptions& options)
         : fs_(fileSystem)
-        , candidates_(candidates)
+        , paths_(paths)
+        , stamps_(stamps)
+        , files_(stamps.size())
         , collidingHashes_(options.collidingHashes)
     {
         const std::size_t budget = descriptorBudget();
@@ -185,8 +189,7 @@ public:
         threads_ = std::clamp(threads_, 1u, kMaxThreads);
     }
 
-    std::optional<std::vector<Row>> run(
-        const std::vector<Row>& rows, const std::function<bool()>& keepGoing);
+    std::optional<std::vector<std::uint32_t>> run(Progress& progress);
 
 private:
     // Starts the workers and stops and joins them however run() is left.
@@ -220,16 +223,16 @@ private:
         std::vector<std::thread> threads_;
     };
 
-    void indexFiles(const std::vector<Row>& rows);
-    std::vector<Row> keptRows(const std::vector<Row>& rows) const;
+    void plan();
 
     // Scheduling.
     void post(const Job& job);
     void spread(JobKind kind, Group& group, std::size_t begin, std::size_t end, std::size_t batch);
     Group& newGroup(std::vector<std::uint32_t> files);
     void work();
-    bool waitAsking(const std::function<bool()>& keepGoing);
-    bool workAsking(const std::function<bool()>& keepGoing);
+    bool waitAsking(Progress& progress);
+    bool workAsking(Progress& progress);
+    bool ask(Progress& progress);
     void runJob(const Job& job);
     void finishJob();
     void stop();
@@ -237,12 +240,10 @@ private:
     std::uint32_t newClass() { return nextClass_.fetch_add(1, std::memory_order_relaxed); }
 
     // Jobs and what follows them.
-    void measure(const Job& job);
     void hash(const Job& job);
     void compare(const Job& job);
     void verifyBytes(const Job& job);
     void verifyBatch(const Job& job);
-    void afterMeasuring();
     void afterHashing(Group& group);
     void afterVerifying(Group& group);
     void dispatch(const std::uint32_t* list, std::size_t count, Hashed hashed);
@@ -251,7 +252,8 @@ private:
     // Reading.
     std::unique_ptr<fs::ReadStream> open(std::uint32_t file);
     bool hashFile(std::uint32_t file, bool whole, XXH3_state_t& state, Buffer& buffer);
-    bool readSmall(std::uint32_t file, std::string& bytes);
+    enum class Small { Read, TooLarge, Failed };
+    Small readSmall(std::uint32_t file, std::string& bytes);
     bool lockstep(const std::uint32_t* files, std::size_t count, std::vector<int>& labels);
     void split(std::vector<std::uint32_t>& members, const Buffer& buffer, std::size_t block,
         const std::vector<std::int64_t>& got, std::vector<std::vector<std::uint32_t>>& parts) const;
@@ -259,18 +261,18 @@ private:
     void releaseSlots(std::size_t count);
 
     fs::FileSystem& fs_;
-    const PathList& candidates_;
+    // The workers read the paths and stamps only; nothing changes them
+    // while the stage runs.
+    const PathList& paths_;
+    const std::vector<fs::FileStamp>& stamps_;
+    std::vector<FileState> files_;
     const bool collidingHashes_;
     std::size_t groupLimit_ = 2; // files one lockstep comparison may open
     unsigned threads_ = 1;
 
-    std::vector<std::uint32_t> fileOf_; // by candidate; kNone when in no row
-    // The files' own copy of their paths: the workers never touch the
-    // candidate list, which belongs to the calling thread.
-    PathList paths_;
-    std::vector<FileState> files_;
-    std::vector<std::uint32_t> sizeOrder_; // the files that opened, by size
-    Group measuring_;
+    std::vector<std::uint32_t> sizeOrder_; // the files sharing a size, by size
+    std::uint64_t plannedBytes_ = 0; // what the stage expects to read
+    std::atomic<std::uint64_t> bytesRead_ { 0 };
 
     std::mutex mutex_; // guards everything below
     std::condition_variable jobsCv_; // a job was posted, or the work ended
@@ -286,75 +288,23 @@ private:
     std::atomic<std::uint32_t> nextClass_ { 0 };
 };
 
-void ContentStage::indexFiles(const std::vector<Row>& rows)
+std::optional<std::vector<std::uint32_t>> ContentStage::run(Progress& progress)
 {
-    // The candidates the rows use, then one file per distinct path: sorted by
-    // (path hash, path) so that one path's places become neighbours.
-    fileOf_.assign(candidates_.size(), kNone);
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> used;
-    for (const Row& row : rows) {
-        for (const std::uint32_t index : { row.first, row.second }) {
-            if (index < candidates_.size() && fileOf_[index] == kNone) {
-                fileOf_[index] = 0;
-                const std::string_view path = candidates_[index];
-                used.emplace_back(XXH3_64bits(path.data(), path.size()), index);
-            }
-        }
-    }
-    std::sort(used.begin(), used.end(), [&](const auto& a, const auto& b) {
-        if (a.first != b.first)
-            return a.first < b.first;
-        const int order = candidates_[a.second].compare(candidates_[b.second]);
-        return order != 0 ? order < 0 : a.second < b.second;
-    });
-    for (std::size_t k = 0; k < used.size(); ++k) {
-        const bool samePath = k > 0 && used[k].first == used[k - 1].first
-            && candidates_[used[k].second] == candidates_[used[k - 1].second];
-        if (!samePath) {
-            files_.emplace_back();
-            paths_.append(candidates_[used[k].second]);
-        }
-        fileOf_[used[k].second] = static_cast<std::uint32_t>(files_.size() - 1);
-    }
-}
-
-std::vector<Row> ContentStage::keptRows(const std::vector<Row>& rows) const
-{
-    std::vector<Row> kept;
-    for (const Row& row : rows) {
-        if (row.first >= fileOf_.size() || row.second >= fileOf_.size())
-            continue;
-        const FileState& a = files_[fileOf_[row.first]];
-        const FileState& b = files_[fileOf_[row.second]];
-        const bool equal = &a == &b ? !a.failed : a.cls != kNone && a.cls == b.cls;
-        if (equal)
-            kept.push_back(row);
-    }
-    return kept;
-}
-
-std::optional<std::vector<Row>> ContentStage::run(
-    const std::vector<Row>& rows, const std::function<bool()>& keepGoing)
-{
-    if (rows.empty())
-        return std::vector<Row>();
-    indexFiles(rows);
-    if (files_.empty())
-        return std::vector<Row>();
-
-    measuring_.remaining = (files_.size() + kMeasureBatch - 1) / kMeasureBatch;
-    for (std::size_t begin = 0; begin < files_.size(); begin += kMeasureBatch)
-        post({ JobKind::Measure, &measuring_, nullptr, begin,
-            std::min(begin + kMeasureBatch, files_.size()) });
-    bool completed = false;
-    {
+    plan();
+    bool completed = true;
+    if (!sizeOrder_.empty()) {
         Crew crew(*this);
-        crew.start(static_cast<unsigned>(std::min<std::size_t>(threads_, files_.size())));
-        completed = crew.empty() ? workAsking(keepGoing) : waitAsking(keepGoing);
+        crew.start(static_cast<unsigned>(std::min<std::size_t>(threads_, sizeOrder_.size())));
+        completed = crew.empty() ? workAsking(progress) : waitAsking(progress);
     }
     if (!completed)
         return std::nullopt;
-    return keptRows(rows);
+    std::vector<std::uint32_t> classes(files_.size(), kNoClass);
+    for (std::size_t f = 0; f < files_.size(); ++f) {
+        if (!files_[f].failed)
+            classes[f] = files_[f].cls;
+    }
+    return classes;
 }
 
 // ---- Scheduling ----------------------------------------------------------
@@ -405,14 +355,20 @@ void ContentStage::work()
 }
 
 // The calling thread while the workers work; false when told to stop.
-bool ContentStage::waitAsking(const std::function<bool()>& keepGoing)
+bool ContentStage::ask(Progress& progress)
+{
+    const std::uint64_t done = bytesRead_.load(std::memory_order_relaxed);
+    return progress.step(Phase::Comparing, std::min(done, plannedBytes_), plannedBytes_);
+}
+
+bool ContentStage::waitAsking(Progress& progress)
 {
     std::unique_lock lock(mutex_);
     while (!finished_) {
         if (doneCv_.wait_for(lock, kPollInterval, [&] { return finished_; }))
             break;
         lock.unlock();
-        const bool goOn = !keepGoing || keepGoing();
+        const bool goOn = ask(progress);
         lock.lock();
         if (!goOn) {
             cancel_ = true;
@@ -424,7 +380,7 @@ bool ContentStage::waitAsking(const std::function<bool()>& keepGoing)
 
 // The calling thread doing the work itself, when no worker could start;
 // false when told to stop.
-bool ContentStage::workAsking(const std::function<bool()>& keepGoing)
+bool ContentStage::workAsking(Progress& progress)
 {
     auto asked = std::chrono::steady_clock::now();
     for (;;) {
@@ -439,7 +395,7 @@ bool ContentStage::workAsking(const std::function<bool()>& keepGoing)
         runJob(job);
         finishJob();
         if (std::chrono::steady_clock::now() - asked >= kPollInterval) {
-            if (keepGoing && !keepGoing()) {
+            if (!ask(progress)) {
                 stop();
                 return false;
             }
@@ -454,9 +410,6 @@ void ContentStage::runJob(const Job& job)
     // (or grouped too coarsely, which the byte comparisons still catch).
     try {
         switch (job.kind) {
-        case JobKind::Measure:
-            measure(job);
-            break;
         case JobKind::Hash:
             hash(job);
             break;
@@ -478,9 +431,6 @@ void ContentStage::runJob(const Job& job)
         return;
     try {
         switch (job.kind) {
-        case JobKind::Measure:
-            afterMeasuring();
-            break;
         case JobKind::Hash:
             afterHashing(*job.group);
             break;
@@ -522,47 +472,36 @@ void ContentStage::stop()
 
 // ---- Jobs ----------------------------------------------------------------
 
-void ContentStage::measure(const Job& job)
+// Runs of two or more files of one measured size, largest first so that
+// the longest work does not start last, each sent on to be told apart.
+void ContentStage::plan()
 {
-    for (std::size_t f = job.begin; f < job.end && !cancelled(); ++f) {
-        std::int64_t size = -1;
-        if (const auto stream = open(static_cast<std::uint32_t>(f))) {
-            try {
-                size = stream->size();
-            } catch (...) {
-                size = -1;
-            }
-        }
-        files_[f].size = size;
-        files_[f].failed = size < 0;
-    }
-}
-
-void ContentStage::afterMeasuring()
-{
-    for (std::uint32_t f = 0; f < files_.size(); ++f) {
-        if (!files_[f].failed)
-            sizeOrder_.push_back(f);
-    }
-    // Largest first, so that the longest work does not start last.
-    std::sort(sizeOrder_.begin(), sizeOrder_.end(), [&](std::uint32_t a, std::uint32_t b) {
+    for (std::uint32_t f = 0; f < files_.size(); ++f)
+        files_[f].size = stamps_[f].size;
+    std::vector<std::uint32_t> order(files_.size());
+    std::iota(order.begin(), order.end(), 0u);
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
         return files_[a].size != files_[b].size ? files_[a].size > files_[b].size : a < b;
     });
-    for (std::size_t begin = 0; begin < sizeOrder_.size();) {
-        const std::int64_t size = files_[sizeOrder_[begin]].size;
+    for (std::size_t begin = 0; begin < order.size();) {
         std::size_t end = begin + 1;
-        while (end < sizeOrder_.size() && files_[sizeOrder_[end]].size == size)
+        while (end < order.size() && files_[order[end]].size == files_[order[begin]].size)
             ++end;
         if (end - begin > 1) {
-            if (size == 0) {
-                // Empty files that open are equal without reading.
-                const std::uint32_t cls = newClass();
-                for (std::size_t k = begin; k < end; ++k)
-                    files_[sizeOrder_[k]].cls = cls;
-            } else {
-                dispatch(sizeOrder_.data() + begin, end - begin, Hashed::Not);
-            }
+            sizeOrder_.insert(sizeOrder_.end(), order.begin() + std::ptrdiff_t(begin),
+                order.begin() + std::ptrdiff_t(end));
+            const auto size
+                = static_cast<std::uint64_t>(std::max<std::int64_t>(files_[order[begin]].size, 0));
+            plannedBytes_ += size * (end - begin);
         }
+        begin = end;
+    }
+    for (std::size_t begin = 0; begin < sizeOrder_.size();) {
+        std::size_t end = begin + 1;
+        while (end < sizeOrder_.size()
+            && files_[sizeOrder_[end]].size == files_[sizeOrder_[begin]].size)
+            ++end;
+        dispatch(sizeOrder_.data() + begin, end - begin, Hashed::Not);
         begin = end;
     }
 }
@@ -612,7 +551,7 @@ bool ContentStage::hashFile(std::uint32_t file, bool whole, XXH3_state_t& state,
             want = std::min(want, kPrefixBytes - done);
         if (want == 0)
             break;
-        const std::int64_t got = readFully(*stream, buffer.data(), want);
+        const std::int64_t got = readFully(*stream, buffer.data(), want, bytesRead_);
         if (got < 0)
             return false;
         if (got == 0)
@@ -680,11 +619,15 @@ void ContentStage::startVerifying(std::vector<std::uint32_t> files)
         }
         const std::uint32_t rep = files[first];
         std::string bytes;
-        const bool small = files_[rep].size <= kPrefixBytes;
-        if (small && !readSmall(rep, bytes)) {
-            files_[rep].failed = true;
-            ++first;
-            continue;
+        bool small = files_[rep].size <= kPrefixBytes;
+        if (small) {
+            const Small read = readSmall(rep, bytes);
+            if (read == Small::Failed) {
+                files_[rep].failed = true;
+                ++first;
+                continue;
+            }
+            small = read == Small::Read;
         }
         Group& group = newGroup(std::vector<std::uint32_t>(files.begin() + first, files.end()));
         group.classId = newClass();
@@ -699,20 +642,21 @@ void ContentStage::startVerifying(std::vector<std::uint32_t> files)
     }
 }
 
-// A small file whole, up to its measured size; false when it cannot be read
-// or has grown since.
-bool ContentStage::readSmall(std::uint32_t file, std::string& bytes)
+// A file whole when it holds no more than kPrefixBytes, whatever its size
+// said; TooLarge when it holds more.
+ContentStage::Small ContentStage::readSmall(std::uint32_t file, std::string& bytes)
 {
     const auto stream = open(file);
     if (!stream)
-        return false;
-    const std::int64_t size = files_[file].size;
-    bytes.resize(static_cast<std::size_t>(size) + 1);
-    const std::int64_t got = readFully(*stream, bytes.data(), size + 1);
-    if (got < 0 || got > size)
-        return false;
+        return Small::Failed;
+    bytes.resize(static_cast<std::size_t>(kPrefixBytes) + 1);
+    const std::int64_t got = readFully(*stream, bytes.data(), kPrefixBytes + 1, bytesRead_);
+    if (got < 0)
+        return Small::Failed;
+    if (got > kPrefixBytes)
+        return Small::TooLarge;
     bytes.resize(static_cast<std::size_t>(got));
-    return true;
+    return Small::Read;
 }
 
 void ContentStage::verifyBytes(const Job& job)
@@ -724,7 +668,7 @@ void ContentStage::verifyBytes(const Job& job)
         FileState& file = files_[group.files[k]];
         const auto stream = open(group.files[k]);
         const std::int64_t got = stream
-            ? readFully(*stream, bytes.data(), static_cast<std::int64_t>(bytes.size()))
+            ? readFully(*stream, bytes.data(), static_cast<std::int64_t>(bytes.size()), bytesRead_)
             : -1;
         if (got < 0)
             file.failed = true;
@@ -779,11 +723,19 @@ void ContentStage::afterVerifying(Group& group)
 
 // ---- Reading -------------------------------------------------------------
 
+// Opens a file only while it is still the file measured: same identity,
+// size and modification time on the open descriptor.
 std::unique_ptr<fs::ReadStream> ContentStage::open(std::uint32_t file)
 {
     const std::string path(paths_[file]);
     try {
-        return fs_.openRead(path);
+        std::unique_ptr<fs::ReadStream> stream = fs_.openRead(path);
+        if (!stream)
+            return nullptr;
+        const std::optional<fs::FileStamp> now = stream->stamp();
+        if (!now || *now != stamps_[file])
+            return nullptr;
+        return stream;
     } catch (...) {
         return nullptr;
     }
@@ -864,8 +816,8 @@ bool ContentStage::lockstep(const std::uint32_t* files, std::size_t count, std::
         std::erase_if(members, [&](std::uint32_t k) {
             if (cancelled())
                 return false;
-            got[k] = readFully(
-                *streams[k], buffer.data() + k * block, static_cast<std::int64_t>(block));
+            got[k] = readFully(*streams[k], buffer.data() + k * block,
+                static_cast<std::int64_t>(block), bytesRead_);
             if (got[k] >= 0)
                 return false;
             labels[k] = kFailed;
@@ -943,19 +895,67 @@ void ContentStage::split(std::vector<std::uint32_t>& members, const Buffer& buff
 
 } // namespace
 
-std::optional<std::vector<Row>> keepEqualContent(fs::FileSystem& fileSystem,
-    const PathList& candidates, const std::vector<Row>& rows,
-    const std::function<bool()>& keepGoing)
+std::optional<std::vector<std::uint32_t>> classifyByContent(fs::FileSystem& fileSystem,
+    const PathList& paths, const std::vector<fs::FileStamp>& stamps, Progress& progress,
+    const ContentStageOptions& options)
 {
-    return keepEqualContent(fileSystem, candidates, rows, keepGoing, ContentStageOptions());
+    ContentStage stage(fileSystem, paths, stamps, options);
+    return stage.run(progress);
 }
 
-std::optional<std::vector<Row>> keepEqualContent(fs::FileSystem& fileSystem,
-    const PathList& candidates, const std::vector<Row>& rows,
-    const std::function<bool()>& keepGoing, const ContentStageOptions& options)
+std::optional<std::vector<Row>> pairByContent(fs::FileSystem& fileSystem,
+    const PathList& candidates, const StampList& stamps, Progress& progress,
+    const ContentStageOptions& options)
 {
-    ContentStage stage(fileSystem, candidates, options);
-    return stage.run(rows, keepGoing);
+    // One file per identity, at the path of its first candidate; only
+    // files that share their size with another file are compared.
+    const std::size_t count = std::min(candidates.size(), stamps.size());
+    std::vector<std::uint32_t> order(count);
+    std::iota(order.begin(), order.end(), 0u);
+    const auto identity = [&](std::uint32_t c) {
+        const fs::FileStamp& stamp = stamps[c];
+        return stamp.known() ? std::tuple(stamp.size, stamp.device, stamp.inode, 0u)
+                             : std::tuple(stamp.size, std::uint64_t(0), std::uint64_t(0), c + 1);
+    };
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        const auto ka = identity(a);
+        const auto kb = identity(b);
+        return ka != kb ? ka < kb : a < b;
+    });
+    std::vector<std::uint32_t> fileOf(count, kNoClass);
+    PathList paths;
+    std::vector<fs::FileStamp> fileStamps;
+    for (std::size_t begin = 0; begin < count;) {
+        std::size_t end = begin + 1;
+        while (end < count && stamps[order[end]].size == stamps[order[begin]].size)
+            ++end;
+        std::size_t files = 0;
+        for (std::size_t k = begin; k < end; ++k)
+            files += k == begin || identity(order[k]) != identity(order[k - 1]) ? 1 : 0;
+        if (files > 1) {
+            for (std::size_t k = begin; k < end; ++k) {
+                if (k == begin || identity(order[k]) != identity(order[k - 1])) {
+                    paths.append(candidates[order[k]]);
+                    fileStamps.push_back(stamps[order[k]]);
+                }
+                fileOf[order[k]] = static_cast<std::uint32_t>(fileStamps.size() - 1);
+            }
+        }
+        begin = end;
+    }
+    std::vector<std::uint32_t>().swap(order);
+
+    const auto classes = classifyByContent(fileSystem, paths, fileStamps, progress, options);
+    if (!classes)
+        return std::nullopt;
+    std::vector<Row> rows;
+    KeyPairer pairer;
+    for (std::uint32_t c = 0; c < count; ++c) {
+        if (fileOf[c] == kNoClass || (*classes)[fileOf[c]] == kNoClass)
+            continue;
+        pairer.add(c, (*classes)[fileOf[c]], candidates, stamps, rows);
+    }
+    return rows;
 }
 
 } // namespace qevra::search

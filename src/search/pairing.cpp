@@ -10,6 +10,7 @@
 #include <memory>
 #include <numeric>
 #include <string_view>
+#include <tuple>
 
 namespace qevra::search {
 
@@ -34,10 +35,68 @@ std::unique_ptr<fs::ReadStream> openOrNull(fs::FileSystem& fileSystem, const std
 
 } // namespace
 
-void pairByName(const PathList& candidates, std::vector<Row>& rows,
-    const std::function<void(std::size_t)>& atOuter)
+namespace {
+
+// The candidates of one bare name, at their positions in `members`, split
+// into classes of one file each: the places of one path, and the paths of
+// one identity, share a class. `cls` holds each place's class (the position
+// of its first place in class order) and `skip` leads from a place to the
+// next place of another class, so passing over a file's own places costs at
+// most one step per row written.
+void classifyGroup(const PathList& candidates, const std::vector<std::uint32_t>& members,
+    std::uint32_t begin, std::uint32_t end,
+    const std::function<std::optional<fs::FileStamp>(const std::string&)>& identify,
+    StampList& stamps, std::vector<std::uint32_t>& cls, std::vector<std::uint32_t>& skip)
+{
+    std::vector<std::uint32_t> order(end - begin);
+    std::iota(order.begin(), order.end(), begin);
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        const int byPath = candidates[members[a]].compare(candidates[members[b]]);
+        return byPath != 0 ? byPath < 0 : a < b;
+    });
+    // One identification per distinct path; a path that cannot be
+    // identified is a file of its own.
+    std::vector<std::uint32_t> pathClass(end - begin);
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const std::uint32_t at = order[k];
+        const std::uint32_t candidate = members[at];
+        if (k > 0 && candidates[candidate] == candidates[members[order[k - 1]]]) {
+            pathClass[at - begin] = pathClass[order[k - 1] - begin];
+            stamps[candidate] = stamps[members[order[k - 1]]];
+            continue;
+        }
+        pathClass[at - begin] = at;
+        if (identify)
+            stamps[candidate]
+                = identify(std::string(candidates[candidate])).value_or(fs::FileStamp());
+    }
+    const auto key = [&](std::uint32_t at) {
+        const fs::FileStamp& stamp = stamps[members[at]];
+        return stamp.known()
+            ? std::tuple(0u, stamp.device, stamp.inode)
+            : std::tuple(1u, std::uint64_t(pathClass[at - begin]), std::uint64_t(0));
+    };
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        const auto ka = key(a);
+        const auto kb = key(b);
+        return ka != kb ? ka < kb : a < b;
+    });
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const bool sameFile = k > 0 && key(order[k]) == key(order[k - 1]);
+        cls[order[k]] = sameFile ? cls[order[k - 1]] : order[k];
+    }
+    for (std::uint32_t p = end; p-- > begin;)
+        skip[p] = p + 1 == end || cls[p + 1] != cls[p] ? p + 1 : skip[p + 1];
+}
+
+} // namespace
+
+void pairByName(const PathList& candidates,
+    const std::function<std::optional<fs::FileStamp>(const std::string&)>& identify,
+    std::vector<Row>& rows, StampList& stamps, const std::function<void(std::size_t)>& atOuter)
 {
     const std::size_t count = candidates.size();
+    stamps.assign(count, fs::FileStamp());
     const auto nameOf = [&](std::uint32_t i) { return fs::bareName(candidates[i]); };
 
     // Namesakes become neighbours when sorted by (name hash, name, index);
@@ -80,43 +139,27 @@ void pairByName(const PathList& candidates, std::vector<Row>& rows,
     groupStarts.push_back(static_cast<std::uint32_t>(members.size()));
     std::vector<Keyed>().swap(keyed);
 
-    // A file collected twice stands at several places of its group. Each
-    // place gets the class of its path (the position of the class's first
-    // place in path order), and `skip` leads from a place to the next place
-    // of another class, so passing over a file's own places costs at most one
-    // step per row written.
-    std::vector<std::uint32_t> pathClass(members.size());
+    // A group is split into files when its first candidate's turn comes, so
+    // that identifying its files is spread over the outer steps.
+    std::vector<std::uint32_t> cls(members.size());
     std::vector<std::uint32_t> skip(members.size());
-    std::vector<std::uint32_t> byPath;
-    for (std::size_t g = 0; g + 1 < groupStarts.size(); ++g) {
-        const std::uint32_t begin = groupStarts[g];
-        const std::uint32_t end = groupStarts[g + 1];
-        byPath.resize(end - begin);
-        std::iota(byPath.begin(), byPath.end(), begin);
-        std::sort(byPath.begin(), byPath.end(), [&](std::uint32_t a, std::uint32_t b) {
-            const int order = candidates[members[a]].compare(candidates[members[b]]);
-            return order != 0 ? order < 0 : a < b;
-        });
-        for (std::size_t k = 0; k < byPath.size(); ++k) {
-            const bool samePath
-                = k > 0 && candidates[members[byPath[k]]] == candidates[members[byPath[k - 1]]];
-            pathClass[byPath[k]] = samePath ? pathClass[byPath[k - 1]] : byPath[k];
-        }
-        for (std::uint32_t p = end; p-- > begin;) {
-            skip[p] = p + 1 == end || pathClass[p + 1] != pathClass[p] ? p + 1 : skip[p + 1];
-        }
-    }
-
+    std::vector<bool> classified(groupStarts.size(), false);
     for (std::uint32_t i = 0; i < count; ++i) {
         if (atOuter)
             atOuter(i);
         const std::uint32_t at = positionOf[i];
         if (at == kNoPosition)
             continue;
-        const std::uint32_t own = pathClass[at];
-        const std::uint32_t end = groupStarts[groupOf[at] + 1];
-        for (std::uint32_t p = groupStarts[groupOf[at]]; p < end;) {
-            if (pathClass[p] == own) {
+        const std::uint32_t group = groupOf[at];
+        const std::uint32_t begin = groupStarts[group];
+        const std::uint32_t end = groupStarts[group + 1];
+        if (!classified[group]) {
+            classifyGroup(candidates, members, begin, end, identify, stamps, cls, skip);
+            classified[group] = true;
+        }
+        const std::uint32_t own = cls[at];
+        for (std::uint32_t p = begin; p < end;) {
+            if (cls[p] == own) {
                 p = skip[p];
             } else {
                 rows.push_back({ members[p], i });
@@ -126,16 +169,17 @@ void pairByName(const PathList& candidates, std::vector<Row>& rows,
     }
 }
 
-void SizePairer::add(
-    std::uint32_t index, std::int64_t size, const PathList& candidates, std::vector<Row>& rows)
+void KeyPairer::add(std::uint32_t index, std::uint64_t key, const PathList& candidates,
+    const StampList& stamps, std::vector<Row>& rows)
 {
-    std::vector<std::uint32_t>& sameSize = bySize_[size];
+    std::vector<std::uint32_t>& sameKey = byKey_[key];
     const std::string_view path = candidates[index];
-    for (const std::uint32_t earlier : sameSize) {
-        if (candidates[earlier] != path)
+    const fs::FileStamp& stamp = stamps[index];
+    for (const std::uint32_t earlier : sameKey) {
+        if (candidates[earlier] != path && !stamps[earlier].sameFile(stamp))
             rows.push_back({ earlier, index });
     }
-    sameSize.push_back(index);
+    sameKey.push_back(index);
 }
 
 std::int64_t compareFiles(
@@ -148,10 +192,12 @@ std::int64_t compareFiles(
     if (!b)
         return -2;
     try {
-        const std::int64_t sizeA = a->size();
-        const std::int64_t sizeB = b->size();
-        if (sizeA < 0 || sizeB < 0)
+        const std::optional<fs::FileStamp> stampA = a->stamp();
+        const std::optional<fs::FileStamp> stampB = b->stamp();
+        if (!stampA || !stampB)
             return -3;
+        const std::int64_t sizeA = stampA->size;
+        const std::int64_t sizeB = stampB->size;
         if (sizeB < sizeA)
             return sizeB + 1;
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -19,26 +20,38 @@ struct Row {
     friend bool operator==(const Row&, const Row&) = default;
 };
 
-// Pairs candidates of equal bare name (bytes, case-sensitive) and different
-// full paths. For every outer candidate i in ascending order and, within it,
-// every inner candidate j in ascending order, the row is (j, i): a pair
+// The stamps of the candidates, by candidate index; a stamp that was not
+// taken is unknown (FileStamp::known() is false).
+using StampList = std::vector<fs::FileStamp>;
+
+// Pairs candidates of equal bare name (bytes, case-sensitive) that are
+// different files: different full paths and, where known, different
+// identities (two spellings, links, bind mounts and hard links of one file
+// never pair). For every outer candidate i in ascending order and, within
+// it, every inner candidate j in ascending order, the row is (j, i): a pair
 // a < b thus gives (b, a) at outer step a and (a, b) at outer step b.
-// Time grows with candidates plus rows (grouping by name), never n × n.
-// `atOuter(i)` runs at the start of each outer step. The rows are appended.
-void pairByName(const PathList& candidates, std::vector<Row>& rows,
+// Only candidates whose name recurs are identified, through `identify`,
+// once per distinct path, when their name's turn comes; their stamps go to
+// `stamps` (resized to the candidates). Time grows with candidates plus
+// rows (grouping by name), never n × n. `atOuter(i)` runs at the start of
+// each outer step. The rows are appended.
+void pairByName(const PathList& candidates,
+    const std::function<std::optional<fs::FileStamp>(const std::string&)>& identify,
+    std::vector<Row>& rows, StampList& stamps,
     const std::function<void(std::size_t)>& atOuter = {});
 
-// Pairs candidates of equal size as they are measured: adding candidate i
-// appends (k, i) for every earlier k of the same size, ascending, whose
-// path differs from i's. Candidates must be added in ascending order from 0.
-class SizePairer {
+// Pairs candidates of equal key as they come: adding candidate i appends
+// (k, i) for every earlier k of the same key, ascending, whose path and
+// file (by stamp) differ from i's. Candidates must be added in ascending
+// order.
+class KeyPairer {
 public:
-    void add(
-        std::uint32_t index, std::int64_t size, const PathList& candidates, std::vector<Row>& rows);
-    void clear() { bySize_.clear(); }
+    void add(std::uint32_t index, std::uint64_t key, const PathList& candidates,
+        const StampList& stamps, std::vector<Row>& rows);
+    void clear() { byKey_.clear(); }
 
 private:
-    std::unordered_map<std::int64_t, std::vector<std::uint32_t>> bySize_;
+    std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> byKey_;
 };
 
 // Compares two whole files byte by byte, reading both in 16 KiB blocks from
@@ -49,36 +62,5 @@ private:
 // of the first differing byte; 0 when the files are equal. Never throws.
 std::int64_t compareFiles(
     fs::FileSystem& fileSystem, const std::string& first, const std::string& second);
-
-// How the content stage works; the defaults suit the program, tests shrink
-// them to reach the paths that only very large searches take otherwise.
-struct ContentStageOptions {
-    // Files one lockstep comparison holds open at once. Larger groups of
-    // one size are split by hashing first, and classes still larger are
-    // checked against their first file batch by batch. Also capped by the
-    // process's descriptor limit.
-    std::size_t maxOpenFiles = 256;
-    // Worker threads; 0 means one per hardware thread.
-    unsigned threads = 0;
-    // Makes every content hash equal, so that only the byte comparisons can
-    // tell files apart (exercises what a hash collision would).
-    bool collidingHashes = false;
-};
-
-// The content stage: keeps, in their order, exactly the rows whose two
-// files are byte-for-byte equal whole files (a file that cannot be opened
-// or read pairs with nothing). Each distinct file is read at most twice;
-// reading and hashing run on worker threads. The calling thread runs
-// `keepGoing` every few tens of milliseconds while it waits; when that
-// returns false the workers stop and the result is nothing. A row whose
-// two indexes name one path is kept when the file can be opened.
-// File-system calls come from several worker threads at once; each stream
-// is used by one thread at a time.
-std::optional<std::vector<Row>> keepEqualContent(fs::FileSystem& fileSystem,
-    const PathList& candidates, const std::vector<Row>& rows,
-    const std::function<bool()>& keepGoing);
-std::optional<std::vector<Row>> keepEqualContent(fs::FileSystem& fileSystem,
-    const PathList& candidates, const std::vector<Row>& rows,
-    const std::function<bool()>& keepGoing, const ContentStageOptions& options);
 
 } // namespace qevra::search

@@ -4,6 +4,7 @@
 #include "editor/copies_editor.h"
 #include "platform/exceptions.h"
 #include "platform/services.h"
+#include "search/content_stage.h"
 #include "search/stop_flag.h"
 
 #include <QFile>
@@ -65,19 +66,28 @@ void TForm1::funk()
 {
     ListBox2.clear();
     ListBox3.clear();
+    rowsCriterion = search::Criterion::Name;
     const std::size_t n = ListBox1.size();
     ProgressBar1->setMaximum(int(n));
     ProgressBar1->setPosition(0);
 
     // Every pair of equal names gives its two rows in outer-candidate order;
     // the window stays live, its displays refreshed a few times a second.
+    // Only files whose names recur are identified, without following a
+    // link at their end, so that one file is never paired with itself.
     std::vector<search::Row> rows;
-    search::pairByName(ListBox1, rows, [this](std::size_t i) {
-        if (pump()) {
-            ProgressBar1->setPosition(int(i));
-            StatusBar1->setText(shown(fs::bareName(ListBox1[i])));
-        }
-    });
+    search::pairByName(
+        ListBox1,
+        [this](const std::string& path) {
+            return fileSystem->examine(path, fs::Resolve::NoFinalLink);
+        },
+        rows, candidateStamps,
+        [this](std::size_t i) {
+            if (pump()) {
+                ProgressBar1->setPosition(int(i));
+                StatusBar1->setText(shown(fs::bareName(ListBox1[i])));
+            }
+        });
     appendRows(rows);
     rows = {};
     if (n > 0) {
@@ -102,19 +112,22 @@ void TForm1::func()
     } else {
         ListBox2.clear();
         ListBox3.clear();
+        const bool bySize = sizeOnly();
+        rowsCriterion = bySize ? search::Criterion::Size : search::Criterion::Content;
         ProgressBar1->setMaximum(int(n));
         ProgressBar1->setPosition(1);
 
-        search::SizePairer pairer;
+        // Every candidate is measured; its stamp (identity, size, time) is
+        // what the content stage and the editor's deletions check against.
+        // By size, rows come as the sizes do; by content, only the rows of
+        // files found equal are made, once everything is measured.
+        candidateStamps.assign(n, fs::FileStamp());
+        search::KeyPairer pairer;
         std::vector<search::Row> rows;
         for (std::size_t i = 0; i < n; ++i) {
             pump();
-            if (search::StopFlag != 0) {
-                StatusBar1->setText(QString());
-                ProgressBar1->setPosition(0);
-                search::StopFlag = 0;
-                Abort();
-            }
+            if (search::StopFlag != 0)
+                stopSearch();
             const std::string path(ListBox1[i]);
             // The displays show the candidate being measured; refreshed a
             // few times a second, and always when measuring fails.
@@ -124,20 +137,22 @@ void TForm1::func()
             };
             if (i + 1 == n)
                 showCandidate();
-            std::int64_t size = 0;
             try {
-                size = fileSystem->measure(path);
+                candidateStamps[i] = fileSystem->measure(path);
             } catch (...) {
                 showCandidate();
                 throw;
             }
-            rows.clear();
-            pairer.add(std::uint32_t(i), size, ListBox1, rows);
-            appendRows(rows);
+            if (bySize) {
+                rows.clear();
+                pairer.add(std::uint32_t(i), std::uint64_t(candidateStamps[i].size), ListBox1,
+                    candidateStamps, rows);
+                appendRows(rows);
+            }
         }
         pairer.clear();
 
-        if (!sizeOnly() && !ListBox2.empty())
+        if (!bySize)
             keepEqualContent();
 
         StatusBar1->setText(QString());
@@ -167,25 +182,31 @@ void TForm1::func()
         form2_->fsbitbtn4->show();
 }
 
+void TForm1::stopSearch()
+{
+    StatusBar1->setText(QString());
+    ProgressBar1->setPosition(0);
+    search::StopFlag = 0;
+    Abort();
+}
+
 void TForm1::keepEqualContent()
 {
-    std::vector<search::Row> rows;
-    rows.reserve(ListBox2.size());
-    for (std::size_t r = 0; r < ListBox2.size(); ++r)
-        rows.push_back({ ListBox2.candidate(r), ListBox3.candidate(r) });
-    const auto kept = search::keepEqualContent(*fileSystem, ListBox1, rows, [this] {
-        pump();
-        return search::StopFlag == 0;
-    });
-    if (!kept) {
-        StatusBar1->setText(QString());
-        ProgressBar1->setPosition(0);
-        search::StopFlag = 0;
-        Abort();
-    }
-    ListBox2.clear();
-    ListBox3.clear();
-    appendRows(*kept);
+    // The bar keeps its scale of candidates and shows the share of bytes
+    // compared.
+    StatusBar1->setText(kComparingText);
+    const std::int64_t scale = ProgressBar1->maximum();
+    search::ProgressFunction progress(
+        [this, scale](search::Phase, std::uint64_t done, std::uint64_t total) {
+            if (pump() && total > 0)
+                ProgressBar1->setPosition(
+                    int(static_cast<long double>(done) * scale / static_cast<long double>(total)));
+            return search::StopFlag == 0;
+        });
+    const auto rows = search::pairByContent(*fileSystem, ListBox1, candidateStamps, progress);
+    if (!rows)
+        stopSearch();
+    appendRows(*rows);
 }
 
 std::int64_t TForm1::CompareFiles(const std::string& first, const std::string& second)

@@ -26,6 +26,8 @@ public:
     void append(std::uint32_t candidate) { entries_.push_back(candidate); }
     void removeAt(std::size_t i) { entries_.erase(entries_.begin() + std::ptrdiff_t(i)); }
     void clear() { entries_.clear(); }
+    // Empties the list and frees its memory.
+    void release() { std::vector<std::uint32_t>().swap(entries_); }
     void reserve(std::size_t n) { entries_.reserve(n); }
 
     std::vector<std::string> toVector() const

@@ -19,35 +19,74 @@ bool HookedFileSystem::readDirectory(const std::string& dir, fs::DirListing& out
     return real().readDirectory(dir, out);
 }
 
-std::int64_t HookedFileSystem::measure(const std::string& path)
+fs::FileStamp HookedFileSystem::measure(const std::string& path)
 {
     if (onMeasure)
         onMeasure(path);
     if (const auto error = measureErrors.find(path); error != measureErrors.end())
         throw EInOutError(error->second);
-    return real().measure(path);
+    fs::FileStamp stamp = real().measure(path);
+    if (const auto size = reportedSizes.find(path); size != reportedSizes.end())
+        stamp.size = size->second;
+    return stamp;
 }
+
+namespace {
+
+// An open file whose stamp reports another size.
+class LyingStream : public fs::ReadStream {
+public:
+    LyingStream(std::unique_ptr<fs::ReadStream> real, std::int64_t size)
+        : real_(std::move(real))
+        , size_(size)
+    {
+    }
+    std::optional<fs::FileStamp> stamp() override
+    {
+        auto stamp = real_->stamp();
+        if (stamp)
+            stamp->size = size_;
+        return stamp;
+    }
+    std::int64_t read(char* buffer, std::int64_t count) override
+    {
+        return real_->read(buffer, count);
+    }
+
+private:
+    std::unique_ptr<fs::ReadStream> real_;
+    std::int64_t size_;
+};
+
+} // namespace
 
 std::unique_ptr<fs::ReadStream> HookedFileSystem::openRead(const std::string& path)
 {
     if (onOpenRead)
         onOpenRead(path);
-    return real().openRead(path);
+    auto stream = real().openRead(path);
+    if (const auto size = reportedSizes.find(path); stream && size != reportedSizes.end())
+        return std::make_unique<LyingStream>(std::move(stream), size->second);
+    return stream;
 }
 
-bool HookedFileSystem::readAttributes(const std::string& path, std::uint32_t& attributes)
+std::optional<fs::FileStamp> HookedFileSystem::examine(const std::string& path, fs::Resolve resolve)
 {
-    return real().readAttributes(path, attributes);
+    auto stamp = real().examine(path, resolve);
+    if (const auto size = reportedSizes.find(path); stamp && size != reportedSizes.end())
+        stamp->size = size->second;
+    return stamp;
 }
 
-bool HookedFileSystem::writeAttributes(const std::string& path, std::uint32_t attributes)
+fs::Removal HookedFileSystem::removeFile(
+    const std::string& path, const fs::FileStamp& seen, bool unchanged)
 {
-    return real().writeAttributes(path, attributes);
-}
-
-bool HookedFileSystem::deleteFile(const std::string& path)
-{
-    return !undeletable.count(path) && real().deleteFile(path);
+    if (undeletable.count(path))
+        return fs::Removal::Failed;
+    fs::FileStamp real_seen = seen;
+    if (const auto size = reportedSizes.find(path); size != reportedSizes.end())
+        real_seen.size = real().examine(path, fs::Resolve::NoLinks).value_or(seen).size;
+    return real().removeFile(path, real_seen, unchanged);
 }
 
 void FormsTest::SetUp()

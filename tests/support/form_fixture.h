@@ -24,11 +24,11 @@ public:
     bool readDirectory(const std::string& dir, fs::DirListing& out) override;
     bool fileExists(const std::string& path) override { return real().fileExists(path); }
     bool directoryExists(const std::string& path) override { return real().directoryExists(path); }
-    std::int64_t measure(const std::string& path) override;
+    fs::FileStamp measure(const std::string& path) override;
     std::unique_ptr<fs::ReadStream> openRead(const std::string& path) override;
-    bool readAttributes(const std::string& path, std::uint32_t& attributes) override;
-    bool writeAttributes(const std::string& path, std::uint32_t attributes) override;
-    bool deleteFile(const std::string& path) override;
+    std::optional<fs::FileStamp> examine(const std::string& path, fs::Resolve resolve) override;
+    fs::Removal removeFile(
+        const std::string& path, const fs::FileStamp& seen, bool unchanged) override;
 
     std::function<void(const std::string&)> onReadDirectory;
     std::set<std::string> unreadable;
@@ -40,8 +40,11 @@ public:
     // Runs before a file is opened for reading; the content stage opens
     // files on worker threads, so this must not touch widgets.
     std::function<void(const std::string&)> onOpenRead;
-    // Paths whose deletion fails, as for a file in use.
+    // Paths whose deletion the system refuses, as for a file in use.
     std::set<std::string> undeletable;
+    // Sizes that measuring and open files report instead of the real ones,
+    // as pseudo-files do.
+    std::map<std::string, std::int64_t> reportedSizes;
 
 private:
     static fs::FileSystem& real() { return fs::realFileSystem(); }

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "fs/file_system.h"
+#include "search/pairing.h"
+#include "search/path_list.h"
+#include "search/progress.h"
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <vector>
+
+namespace qevra::search {
+
+// How the content stage works; the defaults suit the program, tests shrink
+// them to reach the paths that only very large searches take otherwise.
+struct ContentStageOptions {
+    // Files one lockstep comparison holds open at once. Larger groups of
+    // one size are split by hashing first, and classes still larger are
+    // checked against their first file batch by batch. Also capped by the
+    // process's descriptor limit.
+    std::size_t maxOpenFiles = 256;
+    // Worker threads; 0 means one per hardware thread.
+    unsigned threads = 0;
+    // Makes every content hash equal, so that only the byte comparisons can
+    // tell files apart (exercises what a hash collision would).
+    bool collidingHashes = false;
+};
+
+// The class of a file equal to no other, or that could not be read.
+constexpr std::uint32_t kNoClass = std::numeric_limits<std::uint32_t>::max();
+
+// Sorts files into classes of files equal byte for byte: the result holds
+// each file's class, or kNoClass. Only files of one measured size (their
+// stamps') are compared, and every class is confirmed by reading its files
+// to their very ends, whatever their sizes say. A file is read only while
+// its open descriptor still shows the stamp it was measured with; one that
+// changed, cannot be opened or read, or is no regular file any more, pairs
+// with nothing. The files should be distinct (no identity twice). Reading
+// and hashing run on worker threads; the calling thread reports the bytes
+// read through `progress` (phase Comparing) every few tens of milliseconds,
+// and when that answers false the workers stop and the result is nothing.
+std::optional<std::vector<std::uint32_t>> classifyByContent(fs::FileSystem& fileSystem,
+    const PathList& paths, const std::vector<fs::FileStamp>& stamps, Progress& progress,
+    const ContentStageOptions& options = {});
+
+// The rows of the content criterion: for every candidate i in ascending
+// order, (k, i) for every earlier candidate k whose file is equal to i's byte
+// for byte and is another file (other path, other identity). Candidates
+// must all be measured (`stamps`); each distinct file is read once. Nothing
+// when stopped.
+std::optional<std::vector<Row>> pairByContent(fs::FileSystem& fileSystem,
+    const PathList& candidates, const StampList& stamps, Progress& progress,
+    const ContentStageOptions& options = {});
+
+} // namespace qevra::search
