@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -296,4 +297,55 @@ TEST_F(Passes, StopDuringTheContentStageEndsItWhileTheWindowStaysLive)
     EXPECT_TRUE(form1->isVisible());
     EXPECT_TRUE(boxes().messages.empty());
     EXPECT_TRUE(boxes().errors.empty());
+}
+
+TEST_F(Passes, ACandidateSwappedForAPipeNeverHoldsTheWindow)
+{
+    // Swapped before it is measured: the search ends in the error box at
+    // once, as for any file that cannot be opened.
+    TempTree tree;
+    const auto a = tree.file("a.txt", "same");
+    const auto b = tree.file("b.txt", "same");
+    fileSystem.onMeasure = [&](const std::string& path) {
+        if (path == b) {
+            ::unlink(b.c_str());
+            ::mkfifo(b.c_str(), 0644);
+        }
+    };
+    search({ tree.root() }, "txt", form1->CheckBox3);
+    EXPECT_EQ(boxes().errors, std::vector<QString> { "I/O error 6." });
+    EXPECT_FALSE(form1->searching());
+
+    // Swapped after it was measured: the content stage passes it by, and
+    // Stop still ends the search.
+    boxes().errors.clear();
+    ::unlink(b.c_str());
+    tree.file("b.txt", "same");
+    const auto c = tree.file("c.txt", "same");
+    fileSystem.onMeasure = [&](const std::string& path) {
+        if (path == c) {
+            ::unlink(a.c_str());
+            ::mkfifo(a.c_str(), 0644);
+        }
+    };
+    click(form1->CheckBox3);
+    click(form1->checkbox1);
+    click(form1->xpButton3);
+    EXPECT_TRUE(boxes().errors.empty());
+    EXPECT_EQ(rows(), (Pairs { { b, c } }));
+    EXPECT_FALSE(form1->searching());
+}
+
+TEST_F(Passes, OnlyBytesMakeContentEqualWhateverTheSizesSay)
+{
+    // Pseudo-files report one size whatever they hold.
+    TempTree tree;
+    const auto a = tree.file("a.txt", "first");
+    const auto b = tree.file("b.txt", "second, longer");
+    const auto c = tree.file("c.txt", "first");
+    const auto d = tree.file("d.txt", "");
+    for (const auto& path : { a, b, c, d })
+        fileSystem.reportedSizes[path] = 4096;
+    search({ tree.root() }, "txt", form1->checkbox1);
+    EXPECT_EQ(rows(), (Pairs { { a, c } }));
 }
