@@ -2,24 +2,30 @@
 JOBS ?= $(shell nproc)
 RELEASE_DIR := build/release
 TEST_DIR := build/test
+TSAN_DIR := build/tsan
+TOOLS_DIR := build/tools
 PACKAGE_DIR := build/package
 PREFIX ?= /usr/local
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null || find src tests bench tools -name '*.cpp' -o -name '*.h')
 
 # Renders the windows offscreen into docs/screenshots.
-.PHONY: screenshots all deps build run test test-build check-format format bench install package clean
+.PHONY: screenshots all deps build run test test-build tsan-build check-format format bench install package clean
 
 all: build
 
-screenshots: build
-	$(RELEASE_DIR)/tools/qevra-screenshots docs/screenshots
+screenshots: deps
+	cmake -S . -B $(TOOLS_DIR) -DCMAKE_BUILD_TYPE=Release -DQEVRA_TESTS=OFF -DQEVRA_BENCH=OFF
+	cmake --build $(TOOLS_DIR) -j$(JOBS) --target qevra-screenshots
+	$(TOOLS_DIR)/tools/qevra-screenshots docs/screenshots
 
 deps:
 	@scripts/install-deps
 
+# The program alone: no tests, benchmarks or tools.
 build: deps
-	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DQEVRA_TESTS=OFF
-	cmake --build $(RELEASE_DIR) -j$(JOBS)
+	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DQEVRA_TESTS=OFF -DQEVRA_BENCH=OFF \
+		-DQEVRA_TOOLS=OFF
+	cmake --build $(RELEASE_DIR) -j$(JOBS) --target qevra
 
 run: build
 	$(RELEASE_DIR)/src/qevra
@@ -28,8 +34,15 @@ test-build: deps
 	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DQEVRA_SANITIZE=ON -DQEVRA_BENCH=ON
 	cmake --build $(TEST_DIR) -j$(JOBS)
 
-test: test-build check-format
+# The engine alone, with ThreadSanitizer: the content stage is multi-threaded.
+tsan-build: deps
+	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQEVRA_TSAN=ON -DQEVRA_UI=OFF \
+		-DQEVRA_BENCH=OFF
+	cmake --build $(TSAN_DIR) -j$(JOBS)
+
+test: test-build tsan-build check-format
 	cd $(TEST_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
+	cd $(TSAN_DIR) && ctest --output-on-failure -j$(JOBS)
 
 check-format:
 	@clang-format --dry-run --Werror $(SOURCES) && echo "clang-format: clean"
@@ -48,7 +61,8 @@ install: build
 
 # The Debian package, from a release build of its own: build/package/qevra_*.deb.
 package: deps
-	cmake -S . -B $(PACKAGE_DIR) -DCMAKE_BUILD_TYPE=Release -DQEVRA_TESTS=OFF -DQEVRA_BENCH=OFF
+	cmake -S . -B $(PACKAGE_DIR) -DCMAKE_BUILD_TYPE=Release -DQEVRA_TESTS=OFF -DQEVRA_BENCH=OFF \
+		-DQEVRA_TOOLS=OFF
 	cmake --build $(PACKAGE_DIR) -j$(JOBS)
 	cd $(PACKAGE_DIR) && cpack -G DEB
 

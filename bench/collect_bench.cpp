@@ -7,9 +7,9 @@
 #include "tree_generator.h"
 
 #include "app/main_window.h"
+#include "base/exceptions.h"
 #include "fs/file_system.h"
 #include "platform/application.h"
-#include "platform/exceptions.h"
 #include "search/collector.h"
 #include "search/masks.h"
 #include "search/path_list.h"

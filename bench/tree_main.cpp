@@ -184,8 +184,8 @@ int main(int argc, char** argv)
     try {
         outcome = qevra::bench::prepareTree(options.dir, tree.spec, tree.plan);
         qevra::bench::writeFacts(options.dir, facts);
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "qevra-bench-tree: %s\n", error.what());
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "qevra-bench-tree: %s\n", failure.what());
         return 1;
     }
     const double writeSeconds = std::chrono::duration<double>(Clock::now() - writeStart).count();

@@ -2,8 +2,8 @@
 // lifecycle.
 #include "about/about_box.h"
 #include "app/startup.h"
+#include "base/exceptions.h"
 #include "controls/progress_bar.h"
-#include "platform/exceptions.h"
 #include "platform/services.h"
 #include "search/stop_flag.h"
 #include "support/doubles.h"

@@ -18,7 +18,7 @@ protected:
     // Puts pairs into the hidden lists as a pass would, then shows the
     // editor in place of the main window.
     void showPairs(const std::vector<std::pair<std::string, std::string>>& pairs,
-        search::Criterion criterion = search::Criterion::Name)
+        Criterion criterion = Criterion::Name)
     {
         form2->clearNameLists();
         form1->ListBox1.clear();
@@ -37,7 +37,7 @@ protected:
     // and shows the editor.
     void showRows(const std::vector<std::string>& candidates,
         const std::vector<std::pair<std::uint32_t, std::uint32_t>>& rows,
-        search::Criterion criterion = search::Criterion::Name)
+        Criterion criterion = Criterion::Name)
     {
         form2->clearNameLists();
         form1->ListBox1.clear();
@@ -54,7 +54,7 @@ protected:
 
     // Stamps the candidates as the search would have seen them now, and
     // shows the editor with the rows of the hidden lists.
-    void showEditor(search::Criterion criterion)
+    void showEditor(Criterion criterion)
     {
         form1->rowsCriterion = criterion;
         form1->candidateStamps.clear();
@@ -63,8 +63,7 @@ protected:
                 fs::realFileSystem()
                     .examine(std::string(form1->ListBox1[c]), fs::Resolve::NoFinalLink)
                     .value_or(fs::FileStamp()));
-        form2->fsListBox1->names()->appendFromColumn();
-        form2->fsListBox2->names()->appendFromColumn();
+        form2->appendRowNames();
         form1->hide();
         form2->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form2.get()));
@@ -242,8 +241,7 @@ TEST_F(Editor, TwoMillionRowsShowAtOnce)
         form1->ListBox2.append(r % 2);
         form1->ListBox3.append(1 - r % 2);
     }
-    form2->fsListBox1->names()->appendFromColumn();
-    form2->fsListBox2->names()->appendFromColumn();
+    form2->appendRowNames();
     form1->hide();
     form2->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form2.get()));
@@ -334,7 +332,7 @@ TEST_F(FileActions, DeleteAllOnASizeGroupDeletesEveryFirstCopy)
     const auto f2 = tree.file("f2", "abc");
     const auto lonely = tree.file("g", "other");
     ::chmod(f1.c_str(), 0444);
-    showRows({ f0, f1, f2, lonely }, { { 0, 1 }, { 0, 2 }, { 1, 2 } }, search::Criterion::Size);
+    showRows({ f0, f1, f2, lonely }, { { 0, 1 }, { 0, 2 }, { 1, 2 } }, Criterion::Size);
     click(form2->xpButton3);
     EXPECT_NE(::access(f0.c_str(), F_OK), 0);
     EXPECT_NE(::access(f1.c_str(), F_OK), 0);

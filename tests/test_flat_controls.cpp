@@ -1,12 +1,12 @@
 #include "controls/basic_controls.h"
 #include "controls/flat_controls.h"
 #include "controls/name_list.h"
-#include "search/path_column.h"
 
 #include <QApplication>
 #include <QImage>
 #include <QLineEdit>
 #include <QScreen>
+#include <QStringListModel>
 #include <QStyle>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@
 using namespace qevra::controls;
 
 QT_BEGIN_NAMESPACE
-void PrintTo(const QColor& colour, std::ostream* out)
+inline void PrintTo(const QColor& colour, std::ostream* out)
 {
     *out << colour.name().toStdString();
 }
@@ -80,9 +80,11 @@ protected:
         ASSERT_EQ(globalFlatStyle(), TFlatStyle::fsFlat);
         window = std::make_unique<QWidget>();
         window->resize(400, 260);
-        list = new TfsListBox(column, window.get());
+        list = new TfsListBox(window.get());
+        list->setModel(&rows);
         list->setGeometry(10, 10, 150, 120);
-        disabledList = new TfsListBox(column, window.get());
+        disabledList = new TfsListBox(window.get());
+        disabledList->setModel(&rows);
         disabledList->setGeometry(200, 10, 150, 120);
         disabledList->setEnabled(false);
         box = new TfsComboBox(window.get());
@@ -116,8 +118,7 @@ protected:
     void away() { QTest::mouseMove(window.get(), QPoint(390, 160)); }
     void onto(QWidget* control) { QTest::mouseMove(control, control->rect().center()); }
 
-    qevra::search::PathList paths;
-    qevra::search::PathColumn column { paths };
+    QStringListModel rows;
     std::unique_ptr<QWidget> window;
     TfsListBox* list = nullptr;
     TfsListBox* disabledList = nullptr;
@@ -274,7 +275,7 @@ TEST_F(FlatControls, ControlsTakeTheStyleOfTheManagerInTheirWindow)
     auto* manager = new TfsManager(&managed);
     QWidget plain;
     auto* otherManager = new TfsManager(&plain);
-    auto* inside = new TfsListBox(column, &managed);
+    auto* inside = new TfsListBox(&managed);
 
     manager->setFlatStyle(TFlatStyle::fsStandard);
     // Handed on to every window's controls and managers, not the global style.
@@ -285,7 +286,7 @@ TEST_F(FlatControls, ControlsTakeTheStyleOfTheManagerInTheirWindow)
     delete otherManager;
 
     QWidget nested(&managed);
-    EXPECT_EQ(TfsListBox(column, &nested).flatStyle(), TFlatStyle::fsStandard);
+    EXPECT_EQ(TfsListBox(&nested).flatStyle(), TFlatStyle::fsStandard);
     EXPECT_EQ(TfsComboBox(&plain).flatStyle(), TFlatStyle::fsFlat);
     EXPECT_EQ(TfsComboBox(nullptr).flatStyle(), TFlatStyle::fsFlat);
 }

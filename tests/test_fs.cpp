@@ -1,6 +1,6 @@
 // The POSIX file-system services, on real temporary trees.
+#include "base/exceptions.h"
 #include "fs/file_system.h"
-#include "platform/exceptions.h"
 #include "support/temp_tree.h"
 
 #include <gtest/gtest.h>

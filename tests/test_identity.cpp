@@ -142,8 +142,7 @@ TEST_F(Identity, RowsOfOneFileAreNeverDeleted)
     // made them: the editor refuses them by itself.
     TempTree tree;
     const std::string precious = tree.file("d/precious.txt", "only copy");
-    for (const search::Criterion criterion :
-        { search::Criterion::Name, search::Criterion::Size, search::Criterion::Content }) {
+    for (const Criterion criterion : { Criterion::Name, Criterion::Size, Criterion::Content }) {
         form1->ListBox1.clear();
         form1->ListBox2.clear();
         form1->ListBox3.clear();
@@ -156,8 +155,7 @@ TEST_F(Identity, RowsOfOneFileAreNeverDeleted)
         form1->ListBox3.append(0);
         form1->rowsCriterion = criterion;
         form1->candidateStamps = { fileSystem.measure(precious), fileSystem.measure(precious) };
-        form2->fsListBox1->names()->appendFromColumn();
-        form2->fsListBox2->names()->appendFromColumn();
+        form2->appendRowNames();
         form2->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form2.get()));
         selectRow(0);
@@ -367,7 +365,7 @@ TEST(BindMount, TheSameDirectoryTwiceHoldsOneFile)
         if (!rows.empty() || !byContent || !byContent->empty())
             return 3;
         const auto partner = search::checkPartner(
-            files, search::Criterion::Size, stamps[0], std::string(candidates[1]), stamps[1]);
+            files, Criterion::Size, stamps[0], std::string(candidates[1]), stamps[1]);
         return partner == search::Partner::SameFile ? 0 : 4;
     });
     if (status == 77)

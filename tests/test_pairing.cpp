@@ -76,6 +76,7 @@ std::vector<Row> byNameOneByOne(const PathList& candidates)
 
 namespace qevra::search {
 // Rows print as (first,second) in failure messages.
+void PrintTo(const Row& row, std::ostream* out);
 void PrintTo(const Row& row, std::ostream* out)
 {
     *out << "(" << row.first << "," << row.second << ")";

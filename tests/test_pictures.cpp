@@ -1,6 +1,6 @@
 // Picture decoding (libjpeg for JPEG, Qt's readers for BMP, GIF and ICO) and
 // the still GIF widget, on picture files the tests write themselves.
-#include "platform/exceptions.h"
+#include "base/exceptions.h"
 #include "platform/gif_animator.h"
 #include "platform/picture_loader.h"
 #include "support/errors.h"

@@ -52,9 +52,9 @@ TAboutBox::TAboutBox(QWidget* parent)
         return made;
     };
     auto red = [](controls::Label* made) {
-        QPalette colours = made->palette();
-        colours.setColor(QPalette::WindowText, QColor(255, 0, 0));
-        made->setPalette(colours);
+        QPalette redText = made->palette();
+        redText.setColor(QPalette::WindowText, QColor(255, 0, 0));
+        made->setPalette(redText);
     };
     Label5 = label(QStringLiteral("Qevra"), 16, 8);
     Label5->setFont(aboutFont(21));

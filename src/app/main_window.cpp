@@ -41,8 +41,8 @@ const QStringList kExtensions = {
     "rar",
     "txt",
     "zip",
-    search::kVideoGroup,
-    search::kPicturesGroup,
+    kVideoGroup,
+    kPicturesGroup,
 };
 
 } // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/criterion.h"
 #include "controls/basic_controls.h"
 #include "controls/progress_bar.h"
 #include "controls/status_bar.h"
@@ -8,7 +9,6 @@
 #include "fs/file_system.h"
 #include "platform/event_pump.h"
 #include "search/collector.h"
-#include "search/criterion.h"
 #include "search/masks.h"
 #include "search/pairing.h"
 #include "search/path_column.h"
@@ -68,7 +68,7 @@ public:
     // candidate index), and the criterion the rows were made by: the
     // editor's deletions check against them.
     search::StampList candidateStamps;
-    search::Criterion rowsCriterion = search::Criterion::Name;
+    Criterion rowsCriterion = Criterion::Name;
     // Lists the matching plain files of one directory.
     search::FileLister FileListBox1;
     // The folder dialog's prompt.

@@ -1,8 +1,5 @@
 #include "controls/name_list.h"
 
-#include "fs/file_system.h"
-
-#include <QFile>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
@@ -26,60 +23,25 @@ public:
 
 } // namespace
 
-NameListModel::NameListModel(const search::PathColumn& column, QObject* parent)
-    : QAbstractListModel(parent)
-    , column_(column)
-{
-}
-
-int NameListModel::rowCount(const QModelIndex& parent) const
-{
-    return parent.isValid() ? 0 : rows_;
-}
-
-QVariant NameListModel::data(const QModelIndex& index, int role) const
-{
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rows_
-        || std::size_t(index.row()) >= column_.size())
-        return {};
-    const std::string_view name = fs::bareName(column_[std::size_t(index.row())]);
-    return QFile::decodeName(QByteArray(name.data(), qsizetype(name.size())));
-}
-
-void NameListModel::clear()
-{
-    if (rows_ == 0)
-        return;
-    beginResetModel();
-    rows_ = 0;
-    endResetModel();
-}
-
-void NameListModel::appendFromColumn()
-{
-    const int total = int(column_.size());
-    if (total <= rows_)
-        return;
-    beginInsertRows({}, rows_, total - 1);
-    rows_ = total;
-    endInsertRows();
-}
-
-TfsListBox::TfsListBox(const search::PathColumn& column, QWidget* parent)
+TfsListBox::TfsListBox(QWidget* parent)
     : QListView(parent)
-    , model_(new NameListModel(column, this))
     , flat_(this)
     , standardFrameStyle_(frameStyle())
     , standardLineWidth_(lineWidth())
     , standardMidLineWidth_(midLineWidth())
 {
     applyBorder();
-    setModel(model_);
     setItemDelegate(new RowDelegate(this));
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setFocusPolicy(Qt::StrongFocus);
+}
+
+void TfsListBox::setModel(QAbstractItemModel* model)
+{
+    QListView::setModel(model);
+    // Each model comes with a selection model of its own.
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (quiet_)
             return;
@@ -101,7 +63,7 @@ int TfsListBox::selectedRow() const
 void TfsListBox::selectRow(int row)
 {
     quiet_ = true;
-    const QModelIndex index = model_->index(row);
+    const QModelIndex index = model() ? model()->index(row, 0) : QModelIndex();
     selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
     scrollTo(index);
     quiet_ = false;

@@ -68,14 +68,18 @@ TForm2::TForm2(TForm1* form1, QWidget* parent)
     Label6 = label(QStringLiteral("Label6"), 328, 0);
     Label6->hide();
     MediaPlayer1 = new platform::MediaPlayer(this);
-    fsListBox1 = new controls::TfsListBox(form1->ListBox2, this);
+    fsListBox1 = new controls::TfsListBox(this);
+    names1_ = new NameListModel(form1->ListBox2, this);
+    fsListBox1->setModel(names1_);
     fsListBox1->setGeometry(16, 104, 297, 199);
     fsListBox1->setCursor(Qt::PointingHandCursor);
     RxGIFAnimator1 = new platform::GifAnimator(this);
     RxGIFAnimator1->setGeometry(656, 40, 161, 145);
     RxGIFAnimator2 = new platform::GifAnimator(this);
     RxGIFAnimator2->setGeometry(658, 208, 159, 145);
-    fsListBox2 = new controls::TfsListBox(form1->ListBox3, this);
+    fsListBox2 = new controls::TfsListBox(this);
+    names2_ = new NameListModel(form1->ListBox3, this);
+    fsListBox2->setModel(names2_);
     fsListBox2->setGeometry(336, 104, 310, 199);
     fsListBox2->setEnabled(false);
     Label7 = label(QStringLiteral("1-ый файл из пары копий"), 16, 72);
@@ -114,9 +118,9 @@ TForm2::TForm2(TForm1* form1, QWidget* parent)
         { Button6, &TForm2::Button6Click },
         { Button3, &TForm2::Button3Click },
     };
-    for (const auto& [button, handler] : handlers) {
-        button->OnClick = [this, handler = handler](QObject*) { (this->*handler)(); };
-        button->setButtonFont(platform::windowFont(11));
+    for (const auto& [control, handler] : handlers) {
+        control->OnClick = [this, handler = handler](QObject*) { (this->*handler)(); };
+        control->setButtonFont(platform::windowFont(11));
     }
 }
 
@@ -125,8 +129,14 @@ TForm2::~TForm2() = default;
 void TForm2::clearNameLists()
 {
     shownPair_.reset();
-    fsListBox1->clear();
-    fsListBox2->clear();
+    names1_->clear();
+    names2_->clear();
+}
+
+void TForm2::appendRowNames()
+{
+    names1_->appendFromColumn();
+    names2_->appendFromColumn();
 }
 
 void TForm2::FormShow()
@@ -151,8 +161,7 @@ void TForm2::fsListBox1Click()
     shownPair_ = pair;
     Label3->setPath(form1_->ListBox2[pair]);
     Label4->setPath(form1_->ListBox3[pair]);
-    Label5->setCaption(
-        QStringLiteral("Просмотр %1 из %2").arg(pair + 1).arg(fsListBox1->names()->count()));
+    Label5->setCaption(QStringLiteral("Просмотр %1 из %2").arg(pair + 1).arg(names1_->count()));
     fs::FileSystem& files = *form1_->fileSystem;
     if (!files.fileExists(std::string(form1_->ListBox2[pair])))
         Label3->setMarker(kDeletedMarker);
@@ -171,7 +180,7 @@ void TForm2::FormClose()
     Image2->hide();
     RxGIFAnimator1->hide();
     RxGIFAnimator2->hide();
-    fsListBox1->clear();
+    names1_->clear();
     form1_->show();
 }
 

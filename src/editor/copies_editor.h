@@ -5,6 +5,7 @@
 #include "controls/picture_box.h"
 #include "controls/xp_button.h"
 #include "controls/xp_check_box.h"
+#include "editor/name_list_model.h"
 #include "editor/path_label.h"
 #include "platform/gif_animator.h"
 #include "platform/media_player.h"
@@ -76,6 +77,9 @@ public:
 
     // Empties both name lists (the search does this before collecting).
     void clearNameLists();
+    // Shows in both name lists the bare names of the copy lists' rows not
+    // shown yet.
+    void appendRowNames();
 
     // Handlers: showing, choosing a pair, closing.
     void FormShow();
@@ -131,6 +135,8 @@ private:
     void loadPicture(const Column& column, std::size_t pair);
 
     TForm1* form1_;
+    NameListModel* names1_;
+    NameListModel* names2_;
     // The row whose paths the labels show, while they show one.
     std::optional<std::size_t> shownPair_;
 };

@@ -55,7 +55,7 @@ void TForm2::deleteAndMark(const Column& column, std::size_t row)
     fs::FileSystem& files = *form1_->fileSystem;
     const std::string path(column.list[row]);
     const fs::FileStamp& seen = stampOf(column.list.candidate(row));
-    files.removeFile(path, seen, search::measuresFiles(form1_->rowsCriterion));
+    files.removeFile(path, seen, measuresFiles(form1_->rowsCriterion));
     if (files.fileExists(path))
         return;
     column.picture->hide();
@@ -91,7 +91,7 @@ void TForm2::deleteOne(const Column& column)
             platform::ShowMessage(kNotDeletedSameFile);
             return;
         }
-        if (partner != search::Partner::Distinct && search::measuresFiles(form1_->rowsCriterion)) {
+        if (partner != search::Partner::Distinct && measuresFiles(form1_->rowsCriterion)) {
             platform::ShowMessage(kNotDeletedCopyChanged);
             return;
         }
@@ -101,7 +101,7 @@ void TForm2::deleteOne(const Column& column)
 
 void TForm2::deleteAll(const Column& column)
 {
-    const std::size_t rows = std::size_t(fsListBox1->names()->count());
+    const std::size_t rows = std::size_t(names1_->count());
     // One uninterrupted loop. A row whose partner is not another regular
     // file, unchanged where files were measured, holds the last copy of its
     // pair and stays: the name pass lists every pair both ways, so otherwise

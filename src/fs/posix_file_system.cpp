@@ -2,7 +2,7 @@
 
 #include "fs/descriptor.h"
 
-#include "platform/exceptions.h"
+#include "base/exceptions.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,6 +1,6 @@
 #include "platform/application.h"
 
-#include "platform/exceptions.h"
+#include "base/exceptions.h"
 #include "platform/services.h"
 
 #include <QWidget>

@@ -1,6 +1,6 @@
 #include "platform/media_player.h"
 
-#include "platform/exceptions.h"
+#include "base/exceptions.h"
 
 #include <gst/gst.h>
 #include <mutex>

@@ -1,7 +1,7 @@
 #include "platform/picture_loader.h"
 
+#include "base/exceptions.h"
 #include "fs/descriptor.h"
-#include "platform/exceptions.h"
 
 #include <QBuffer>
 #include <QByteArray>

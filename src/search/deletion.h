@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/criterion.h"
 #include "fs/file_system.h"
-#include "search/criterion.h"
 
 #include <string>
 

@@ -1,14 +1,12 @@
 #pragma once
 
+#include "base/extension_groups.h"
+
 #include <QString>
 #include <string_view>
 #include <vector>
 
 namespace qevra::search {
-
-// The two group entries of the extension box.
-inline const QString kPicturesGroup = QStringLiteral("Графика (jpg,jpeg,bmp,gif)");
-inline const QString kVideoGroup = QStringLiteral("Видео (avi,mpeg,mpg)");
 
 // The listing masks an extension text stands for, in listing order: a group
 // expands to its extensions, any other text is one plain extension.

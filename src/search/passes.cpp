@@ -1,8 +1,8 @@
 // The pairing passes of the main window: by name, and by size with the
 // content stage, and their hand-off to the copies editor.
 #include "app/main_window.h"
+#include "base/exceptions.h"
 #include "editor/copies_editor.h"
-#include "platform/exceptions.h"
 #include "platform/services.h"
 #include "search/content_stage.h"
 #include "search/stop_flag.h"
@@ -17,14 +17,13 @@ const QString kCountText = QStringLiteral("Всего найденных дуб�
 
 bool inPictureSet(const QString& text)
 {
-    return text == "jpg" || text == "jpeg" || text == "bmp" || text == search::kPicturesGroup
+    return text == "jpg" || text == "jpeg" || text == "bmp" || text == kPicturesGroup
         || text == "gif";
 }
 
 bool inMediaSet(const QString& text)
 {
-    return text == "mp3" || text == "wav" || text == "avi" || text == search::kVideoGroup
-        || text == "mid";
+    return text == "mp3" || text == "wav" || text == "avi" || text == kVideoGroup || text == "mid";
 }
 
 QString shown(std::string_view bytes)
@@ -58,15 +57,14 @@ void TForm1::fillNameLists()
 {
     if (!form2_)
         return;
-    form2_->fsListBox1->names()->appendFromColumn();
-    form2_->fsListBox2->names()->appendFromColumn();
+    form2_->appendRowNames();
 }
 
 void TForm1::funk()
 {
     ListBox2.clear();
     ListBox3.clear();
-    rowsCriterion = search::Criterion::Name;
+    rowsCriterion = Criterion::Name;
     const std::size_t n = ListBox1.size();
     ProgressBar1->setMaximum(int(n));
     ProgressBar1->setPosition(0);
@@ -113,7 +111,7 @@ void TForm1::func()
         ListBox2.clear();
         ListBox3.clear();
         const bool bySize = sizeOnly();
-        rowsCriterion = bySize ? search::Criterion::Size : search::Criterion::Content;
+        rowsCriterion = bySize ? Criterion::Size : Criterion::Content;
         ProgressBar1->setMaximum(int(n));
         ProgressBar1->setPosition(1);
 

@@ -1,8 +1,8 @@
 // The search command of the main window: checks, clears, collection and the
 // pass the criterion selects.
 #include "app/main_window.h"
+#include "base/exceptions.h"
 #include "editor/copies_editor.h"
-#include "platform/exceptions.h"
 #include "platform/services.h"
 #include "search/stop_flag.h"
 

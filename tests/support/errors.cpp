@@ -1,6 +1,6 @@
 #include "support/errors.h"
 
-#include "platform/exceptions.h"
+#include "base/exceptions.h"
 
 #include <gtest/gtest.h>
 

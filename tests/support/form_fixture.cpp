@@ -1,6 +1,6 @@
 #include "support/form_fixture.h"
 
-#include "platform/exceptions.h"
+#include "base/exceptions.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-namespace qevra::search {
+namespace qevra {
 
 // What makes two files a pair.
 enum class Criterion : std::uint8_t {
@@ -18,4 +18,4 @@ constexpr bool measuresFiles(Criterion criterion)
     return criterion != Criterion::Name;
 }
 
-} // namespace qevra::search
+} // namespace qevra

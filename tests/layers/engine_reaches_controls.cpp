@@ -1,0 +1,2 @@
+// Reaches a higher layer: must not build.
+#include "controls/name_list.h"

@@ -1,0 +1,2 @@
+// The engine knows no widget: must not build.
+#include <QWidget>
