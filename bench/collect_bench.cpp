@@ -165,7 +165,8 @@ std::size_t collectWithEngine(const std::string& dir, qevra::search::PathList& o
     search::FileLister lister;
     search::Collector collector(fs::realFileSystem(), lister);
     out.clear();
-    collector.collect(dir, masks, out, [] { return true; });
+    qevra::search::ProgressFunction goOn({});
+    collector.collect(dir, masks, out, goOn);
     return out.size();
 }
 

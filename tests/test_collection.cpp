@@ -32,9 +32,9 @@ std::vector<std::string> collect(const std::vector<std::string>& roots, const QS
     Collector collector(realFileSystem(), lister);
     PathList out;
     const auto masks = matchersFor(extension);
+    ProgressFunction goOn({});
     for (const std::string& root : roots)
-        EXPECT_EQ(
-            collector.collect(root, masks, out, [] { return true; }), CollectOutcome::Completed);
+        EXPECT_EQ(collector.collect(root, masks, out, goOn), CollectOutcome::Completed);
     return out.toVector();
 }
 
@@ -253,8 +253,12 @@ TEST(Collection, StopEndsTheCollectionAtTheNextDirectory)
     int directories = 0;
     const auto masks = matchersFor("txt");
     // Stop when the third directory is entered: the files of the first two stay.
-    const auto outcome
-        = collector.collect(tree.root(), masks, out, [&] { return ++directories < 3; });
+    ProgressFunction stopAtThird([&](Phase phase, std::uint64_t entered, std::uint64_t) {
+        EXPECT_EQ(phase, Phase::Collecting);
+        EXPECT_EQ(entered, std::uint64_t(directories));
+        return ++directories < 3;
+    });
+    const auto outcome = collector.collect(tree.root(), masks, out, stopAtThird);
     EXPECT_EQ(outcome, CollectOutcome::Stopped);
     EXPECT_EQ(directories, 3);
     EXPECT_EQ(

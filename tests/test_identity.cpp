@@ -344,8 +344,9 @@ TEST(BindMount, TheSameDirectoryTwiceHoldsOneFile)
         search::FileLister lister;
         search::Collector collector(files, lister);
         const std::vector<search::WildcardMatcher> masks = { search::WildcardMatcher("*.txt") };
+        search::ProgressFunction goOn({});
         for (const std::string& root : { tree.path("d"), bound })
-            collector.collect(root, masks, candidates, [] { return true; });
+            collector.collect(root, masks, candidates, goOn);
         if (candidates.size() != 2)
             return 2;
         search::StampList stamps;
@@ -360,7 +361,6 @@ TEST(BindMount, TheSameDirectoryTwiceHoldsOneFile)
             candidates,
             [&](const std::string& path) { return files.examine(path, fs::Resolve::NoFinalLink); },
             rows, named);
-        search::ProgressFunction goOn({});
         const auto byContent = search::pairByContent(files, candidates, stamps, goOn);
         if (!rows.empty() || !byContent || !byContent->empty())
             return 3;

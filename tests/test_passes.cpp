@@ -4,6 +4,7 @@
 #include "support/temp_tree.h"
 
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <sys/stat.h>
@@ -348,4 +349,37 @@ TEST_F(Passes, OnlyBytesMakeContentEqualWhateverTheSizesSay)
         fileSystem.reportedSizes[path] = 4096;
     search({ tree.root() }, "txt", form1->checkbox1);
     EXPECT_EQ(rows(), (Pairs { { a, c } }));
+}
+
+TEST_F(Passes, TheContentStageShowsItsProgress)
+{
+    // Slow reads; the window, live meanwhile, shows the stage's status and
+    // the share of bytes compared.
+    TempTree tree;
+    const std::string content(64 * 1024, 'c');
+    for (int i = 0; i < 4; ++i)
+        tree.file("f" + std::to_string(i) + ".txt", content);
+    fileSystem.onOpenRead
+        = [](const std::string&) { std::this_thread::sleep_for(std::chrono::milliseconds(60)); };
+    QStringList statuses;
+    std::vector<int> positions;
+    QTimer sampler;
+    sampler.setInterval(10);
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        statuses << form1->StatusBar1->text();
+        positions.push_back(form1->ProgressBar1->position());
+    });
+    fileSystem.onMeasure = [&](const std::string&) {
+        if (!sampler.isActive())
+            sampler.start();
+    };
+    search({ tree.root() }, "txt", form1->checkbox1);
+    sampler.stop();
+    EXPECT_TRUE(statuses.contains(QStringLiteral("    Сравнение содержимого файлов")));
+    EXPECT_EQ(rows().size(), 6u);
+    EXPECT_TRUE(std::any_of(positions.begin(), positions.end(),
+        [&](int p) { return p > 0 && p <= form1->ProgressBar1->maximum(); }));
+    // The end state is as ever.
+    EXPECT_EQ(form1->StatusBar1->text(), "");
+    EXPECT_EQ(form1->ProgressBar1->position(), 0);
 }

@@ -233,7 +233,7 @@ void TForm1::xpCheckBox2Click()
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
-    if (searching_) {
+    if (searching()) {
         // The window stays until the running search returns; boxes it opens
         // meanwhile close at once, and then the program ends.
         endAfterSearch_ = true;

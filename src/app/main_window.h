@@ -13,8 +13,11 @@
 #include "search/pairing.h"
 #include "search/path_column.h"
 #include "search/path_list.h"
+#include "search/progress.h"
+#include "search/request.h"
 
 #include <QWidget>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,7 +34,7 @@ inline const QString kComparingText = QStringLiteral("    Сравнение с�
 
 // The main window: the choice of directories, extension and criterion, the
 // search and its Stop, and the hidden lists that carry a search's data.
-class TForm1 : public QWidget {
+class TForm1 : public QWidget, public search::Progress {
     Q_OBJECT
 public:
     explicit TForm1(QWidget* parent = nullptr);
@@ -89,15 +92,19 @@ public:
     void xpCheckBox1Click();
     void xpCheckBox2Click();
 
-    // The search's routines: the collection of one root, the name pass,
-    // the size pass with its content stage, and the comparison of two files.
+    // The search's routines: the collection of one root, the name pass and
+    // the size pass with its content stage.
     void DirSize(const std::string& dir);
     void funk();
     void func();
-    std::int64_t CompareFiles(const std::string& first, const std::string& second);
 
     // True while a search command runs.
-    bool searching() const { return searching_; }
+    bool searching() const { return request_.has_value(); }
+
+    // How far the search has come, from every stage: runs the events step,
+    // refreshes the status text and the progress bar, and answers the stop
+    // flag where the stage polls it.
+    bool step(search::Phase phase, std::uint64_t done, std::uint64_t total) override;
 
     // The file system the search reads (a test may put a double here).
     fs::FileSystem* fileSystem = &fs::realFileSystem();
@@ -111,18 +118,14 @@ protected:
 
 private:
     class SearchRun;
-    bool enterDirectory();
-    // The extension text and criterion the running search started with
-    // (the boxes' current state when no search runs).
+    // The extension text the running search started with (the box's
+    // current text when no search runs).
     QString extensionText() const;
-    bool sizeOnly() const;
-    // Sets the preview kind from the extension text's picture or media set.
-    void markPictures();
-    void markMedia();
+    // Shows the candidate the name pass or the size pass has come to.
+    void showNaming(std::size_t candidate);
+    void showMeasuring(std::size_t candidate);
     // Appends rows to the first-copy and second-copy lists.
-    void appendRows(const std::vector<search::Row>& rows, std::size_t from = 0);
-    // Fills the editor's name lists from the copy lists.
-    void fillNameLists();
+    void appendRows(const std::vector<search::Row>& rows);
     // The content stage: the rows of files whose bytes are equal.
     void keepEqualContent();
     // Ends the search for a press of Stop: clears the displays and the
@@ -132,12 +135,9 @@ private:
     TForm2* form2_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;
 
-    // The running search's snapshot of its inputs.
-    bool searching_ = false;
+    // The running search's request, taken when it started.
+    std::optional<search::SearchRequest> request_;
     bool endAfterSearch_ = false;
-    std::vector<search::WildcardMatcher> masks_;
-    QString searchExtension_;
-    bool searchSizeOnly_ = false;
 };
 
 } // namespace qevra

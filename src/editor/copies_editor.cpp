@@ -139,6 +139,29 @@ void TForm2::appendRowNames()
     names2_->appendFromColumn();
 }
 
+void TForm2::showResults(
+    std::optional<std::size_t> count, std::optional<PreviewKind> kind, bool setsPreviewToggle)
+{
+    if (count)
+        Label1->setCaption(
+            QStringLiteral("Всего найденных дубликатов - ") + QString::number(*count));
+    if (kind)
+        Label6->setCaption(previewKindText(*kind));
+    clearNameLists();
+    appendRowNames();
+    if (setsPreviewToggle) {
+        fsbitbtn4->hide();
+        Label9->hide();
+        if (previewKind())
+            fsbitbtn4->show();
+    }
+}
+
+std::optional<PreviewKind> TForm2::previewKind() const
+{
+    return previewKindOf(Label6->caption());
+}
+
 void TForm2::FormShow()
 {
     const int shownPair = Label2->caption().toInt() + 1;
@@ -167,7 +190,7 @@ void TForm2::fsListBox1Click()
         Label3->setMarker(kDeletedMarker);
     if (!files.fileExists(std::string(form1_->ListBox3[pair])))
         Label4->setMarker(kDeletedMarker);
-    if (Label6->caption() == QStringLiteral("graf"))
+    if (previewKind() == PreviewKind::Pictures)
         loadPictures(pair);
 }
 

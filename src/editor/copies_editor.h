@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/preview_kind.h"
 #include "controls/basic_controls.h"
 #include "controls/name_list.h"
 #include "controls/picture_box.h"
@@ -80,6 +81,13 @@ public:
     // Shows in both name lists the bare names of the copy lists' rows not
     // shown yet.
     void appendRowNames();
+    // The hand-off of a search's rows: the count line (when given), the
+    // preview kind (when given), both name lists anew, and, for the size
+    // pass, the preview toggle, shown exactly for a picture or media kind.
+    void showResults(
+        std::optional<std::size_t> count, std::optional<PreviewKind> kind, bool setsPreviewToggle);
+    // The preview kind the editor holds, if any.
+    std::optional<PreviewKind> previewKind() const;
 
     // Handlers: showing, choosing a pair, closing.
     void FormShow();

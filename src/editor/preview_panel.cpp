@@ -16,15 +16,15 @@ constexpr int kStepWidth = 4;
 
 void TForm2::fsbitbtn4Click()
 {
-    const QString kind = Label6->caption();
-    if (kind == QStringLiteral("graf")) {
+    const std::optional<PreviewKind> kind = previewKind();
+    if (kind == PreviewKind::Pictures) {
         for (QWidget* button : { Button5, Button6, Button3, Button1 })
             button->hide();
         for (QWidget* picture :
             std::initializer_list<QWidget*> { Image1, Image2, RxGIFAnimator1, RxGIFAnimator2 })
             picture->show();
         Label9->show();
-    } else if (kind == QStringLiteral("mus")) {
+    } else if (kind == PreviewKind::Media) {
         for (QWidget* button : { Button5, Button6, Button3, Button1 })
             button->show();
         Label9->show();

@@ -34,8 +34,7 @@ void FileLister::list(const fs::DirListing& listing, const WildcardMatcher& mask
 }
 
 CollectOutcome Collector::collect(const std::string& root,
-    const std::vector<WildcardMatcher>& masks, PathList& out,
-    const std::function<bool()>& enterDirectory)
+    const std::vector<WildcardMatcher>& masks, PathList& out, Progress& progress)
 {
     // An explicit stack instead of recursion, so that a very deep tree
     // cannot exhaust the thread's stack. Each level remembers the
@@ -46,9 +45,10 @@ CollectOutcome Collector::collect(const std::string& root,
         std::size_t next = 0;
     };
     std::vector<Level> stack;
+    std::uint64_t entered = 0;
 
     auto visit = [&](std::string path) -> bool {
-        if (!enterDirectory())
+        if (!progress.step(Phase::Collecting, entered++, 0))
             return false;
         Level level;
         level.path = std::move(path);

@@ -3,6 +3,7 @@
 #include "fs/file_system.h"
 #include "search/masks.h"
 #include "search/path_list.h"
+#include "search/progress.h"
 
 #include <functional>
 #include <string>
@@ -30,9 +31,9 @@ enum class CollectOutcome { Completed, Stopped };
 // first its matching files, mask by mask, then the sub-trees of its
 // sub-directories in the order the file system lists them, depth first.
 // Symbolic links are neither collected nor followed; a directory that cannot
-// be read contributes nothing. `enterDirectory` runs at the start of every
-// directory, the root included; when it returns false the collection stops
-// there and reports Stopped.
+// be read contributes nothing. `progress` gets (Collecting, directories
+// entered, 0) at the start of every directory, the root included; when it
+// answers false the collection stops there and reports Stopped.
 class Collector {
 public:
     Collector(fs::FileSystem& fileSystem, FileLister& lister)
@@ -42,7 +43,7 @@ public:
     }
 
     CollectOutcome collect(const std::string& root, const std::vector<WildcardMatcher>& masks,
-        PathList& out, const std::function<bool()>& enterDirectory);
+        PathList& out, Progress& progress);
 
 private:
     fs::FileSystem& fs_;

@@ -1,5 +1,4 @@
-// Pairing by name and by size, and the comparison of two files. The content
-// stage that checks many pairs at once lives in content_stage.cpp.
+// Pairing by name, and the pairer of equal keys (sizes, content classes).
 #include "search/pairing.h"
 
 #include <xxhash.h>
@@ -23,19 +22,6 @@ struct Keyed {
     std::uint64_t hash;
     std::uint32_t index;
 };
-
-std::unique_ptr<fs::ReadStream> openOrNull(fs::FileSystem& fileSystem, const std::string& path)
-{
-    try {
-        return fileSystem.openRead(path);
-    } catch (...) {
-        return nullptr;
-    }
-}
-
-} // namespace
-
-namespace {
 
 // The candidates of one bare name, at their positions in `members`, split
 // into classes of one file each: the places of one path, and the paths of
@@ -180,50 +166,6 @@ void KeyPairer::add(std::uint32_t index, std::uint64_t key, const PathList& cand
             rows.push_back({ earlier, index });
     }
     sameKey.push_back(index);
-}
-
-std::int64_t compareFiles(
-    fs::FileSystem& fileSystem, const std::string& first, const std::string& second)
-{
-    const std::unique_ptr<fs::ReadStream> a = openOrNull(fileSystem, first);
-    if (!a)
-        return -1;
-    const std::unique_ptr<fs::ReadStream> b = openOrNull(fileSystem, second);
-    if (!b)
-        return -2;
-    try {
-        const std::optional<fs::FileStamp> stampA = a->stamp();
-        const std::optional<fs::FileStamp> stampB = b->stamp();
-        if (!stampA || !stampB)
-            return -3;
-        const std::int64_t sizeA = stampA->size;
-        const std::int64_t sizeB = stampB->size;
-        if (sizeB < sizeA)
-            return sizeB + 1;
-
-        // The block decides, when Second is longer, whether a difference in
-        // First's last block counts as one (-3 otherwise).
-        constexpr std::int64_t kBlock = 16384;
-        const auto buffers = std::make_unique_for_overwrite<char[]>(2 * kBlock);
-        char* const blockA = buffers.get();
-        char* const blockB = buffers.get() + kBlock;
-        std::int64_t offset = 0;
-        for (;;) {
-            const std::int64_t gotA = a->read(blockA, kBlock);
-            const std::int64_t gotB = b->read(blockB, kBlock);
-            if (gotA < 0 || gotB < 0 || gotA != gotB || gotA > kBlock)
-                return -3;
-            if (gotA == 0)
-                return 0;
-            if (std::memcmp(blockA, blockB, static_cast<std::size_t>(gotA)) != 0) {
-                const char* const differs = std::mismatch(blockA, blockA + gotA, blockB).first;
-                return offset + (differs - blockA) + 1;
-            }
-            offset += gotA;
-        }
-    } catch (...) {
-        return -3;
-    }
 }
 
 } // namespace qevra::search

@@ -54,13 +54,4 @@ private:
     std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> byKey_;
 };
 
-// Compares two whole files byte by byte, reading both in 16 KiB blocks from
-// the start until both end. Results: -1 First cannot be opened; -2 Second
-// cannot be opened; Second's size + 1 when Second is shorter than First; -3
-// when reads fail or the two reads of a block return different byte counts
-// (a size that cannot be taken counts as a failed read); the 1-based offset
-// of the first differing byte; 0 when the files are equal. Never throws.
-std::int64_t compareFiles(
-    fs::FileSystem& fileSystem, const std::string& first, const std::string& second);
-
 } // namespace qevra::search

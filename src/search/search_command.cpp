@@ -10,20 +10,19 @@
 
 namespace qevra {
 
-// Marks a search as running for its whole extent, however it ends; when the
-// main window was closed meanwhile, the program ends as the command returns.
+// Holds the running search's request for its whole extent, however it
+// ends; when the main window was closed meanwhile, the program ends as the
+// command returns.
 class TForm1::SearchRun {
 public:
-    explicit SearchRun(TForm1& form)
+    SearchRun(TForm1& form, search::SearchRequest request)
         : form_(form)
     {
-        form_.searching_ = true;
+        form_.request_ = std::move(request);
     }
     ~SearchRun()
     {
-        form_.searching_ = false;
-        form_.masks_.clear();
-        form_.searchExtension_.clear();
+        form_.request_.reset();
         if (form_.endAfterSearch_)
             QCoreApplication::quit();
     }
@@ -38,33 +37,35 @@ void TForm1::xpButton3Click()
 {
     // A press while a search runs is ignored: the running search keeps the
     // inputs it started with.
-    if (searching_)
+    if (searching())
         return;
 
     if (Label2->caption() == kNoDirectory) {
         platform::ShowMessage(QStringLiteral("Выберите каталог"));
         Abort();
     }
-    const QString extensionText = proComboBox1->currentText();
-    if (extensionText.isEmpty()) {
+    search::SearchRequest request;
+    request.extensionText = proComboBox1->currentText();
+    if (request.extensionText.isEmpty()) {
         platform::ShowMessage(QStringLiteral("Выберите расширение файлов"));
         Abort();
     }
-    const bool byContent = checkbox1->isChecked();
-    const bool byName = CheckBox2->isChecked();
-    const bool bySize = CheckBox3->isChecked();
-    if (!byContent && !byName && !bySize) {
+    // One criterion is checked at a time; the order is that of the boxes.
+    if (checkbox1->isChecked())
+        request.criterion = Criterion::Content;
+    else if (CheckBox2->isChecked())
+        request.criterion = Criterion::Name;
+    else if (CheckBox3->isChecked())
+        request.criterion = Criterion::Size;
+    else {
         platform::ShowMessage(QStringLiteral("Выберите критерии поиска файлов"));
         Abort();
     }
+    request.roots = ListBox4.toVector();
+    for (const QString& mask : search::masksFor(request.extensionText))
+        request.masks.emplace_back(mask);
 
-    SearchRun run(*this);
-    const std::vector<std::string> roots = ListBox4.toVector();
-    searchExtension_ = extensionText;
-    searchSizeOnly_ = bySize;
-    for (const QString& mask : search::masksFor(extensionText))
-        masks_.emplace_back(mask);
-
+    SearchRun run(*this, std::move(request));
     if (form2_)
         form2_->clearNameLists();
     StatusBar1->setText(kScanningText);
@@ -74,17 +75,13 @@ void TForm1::xpButton3Click()
     ListBox1.release();
     search::StampList().swap(candidateStamps);
 
-    for (const std::string& root : roots)
+    for (const std::string& root : request_->roots)
         DirSize(root);
 
     StatusBar1->setText(kSearchingText);
-
-    // One criterion is checked at a time; the order is that of the boxes.
-    if (byContent)
-        func();
-    if (byName)
+    if (request_->criterion == Criterion::Name)
         funk();
-    if (bySize)
+    else
         func();
 
     if (form2_) {
@@ -95,35 +92,55 @@ void TForm1::xpButton3Click()
 
 QString TForm1::extensionText() const
 {
-    return searching_ ? searchExtension_ : proComboBox1->currentText();
+    return request_ ? request_->extensionText : proComboBox1->currentText();
 }
 
-bool TForm1::sizeOnly() const
+bool TForm1::step(search::Phase phase, std::uint64_t done, std::uint64_t total)
 {
-    return searching_ ? searchSizeOnly_ : CheckBox3->isChecked();
-}
-
-bool TForm1::enterDirectory()
-{
-    pump();
-    if (search::StopFlag != 0) {
-        search::StopFlag = 0;
-        return false;
+    // The events step runs a few times a second at most; the displays are
+    // refreshed when it ran, so that per-file work costs no window time.
+    const bool ran = pump();
+    switch (phase) {
+    case search::Phase::Collecting:
+        if (search::StopFlag != 0) {
+            search::StopFlag = 0;
+            return false;
+        }
+        StatusBar1->setText(kScanningText);
+        return true;
+    case search::Phase::Naming:
+        // The name pass does not answer Stop: a press waits for the next
+        // search.
+        if (ran && done < ListBox1.size())
+            showNaming(std::size_t(done));
+        return true;
+    case search::Phase::Measuring:
+        if (search::StopFlag != 0)
+            return false;
+        if (ran || done + 1 == total)
+            showMeasuring(std::size_t(done));
+        return true;
+    case search::Phase::Comparing:
+        // The bar keeps its scale of candidates and shows the share of the
+        // bytes compared.
+        if (ran && total > 0)
+            ProgressBar1->setPosition(int(static_cast<long double>(done) * ProgressBar1->maximum()
+                / static_cast<long double>(total)));
+        return search::StopFlag == 0;
     }
-    StatusBar1->setText(kScanningText);
     return true;
 }
 
 void TForm1::DirSize(const std::string& dir)
 {
     std::vector<search::WildcardMatcher> ownMasks;
-    if (!searching_) {
+    if (!request_) {
         for (const QString& mask : search::masksFor(proComboBox1->currentText()))
             ownMasks.emplace_back(mask);
     }
     search::Collector collector(*fileSystem, FileListBox1);
-    const auto outcome = collector.collect(
-        dir, searching_ ? masks_ : ownMasks, ListBox1, [this] { return enterDirectory(); });
+    const auto outcome
+        = collector.collect(dir, request_ ? request_->masks : ownMasks, ListBox1, *this);
     if (outcome == search::CollectOutcome::Stopped)
         Abort();
 }
