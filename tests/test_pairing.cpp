@@ -16,6 +16,7 @@
 #include <mutex>
 #include <random>
 #include <set>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -123,6 +124,8 @@ public:
             if (unopenable.count(path)
                 || (allowed != opensAllowed.end() && opened > allowed->second))
                 return nullptr;
+            if (throwsOnOpen.count(path))
+                throw std::runtime_error("no memory for " + path);
         }
         auto real = realFileSystem().openRead(path);
         if (!real)
@@ -151,6 +154,7 @@ public:
     }
 
     std::set<std::string> unopenable;
+    std::set<std::string> throwsOnOpen;
     std::map<std::string, int> opensAllowed; // opens after these fail
     std::map<std::string, std::int64_t> readFailsFrom; // reads starting here fail
     std::set<std::string> sizeFails;
@@ -203,6 +207,21 @@ private:
     std::map<std::string, std::int64_t> bytes_;
 };
 
+// Hashes that are all equal, so that only the byte comparisons can tell
+// files apart (what a hash collision would ask of them).
+class ConstantHasher : public qevra::search::ContentHasher {
+public:
+    void reset() override { }
+    void update(const char*, std::size_t) override { }
+    Digest digest() override { return {}; }
+};
+
+HashFunctions collidingHashes()
+{
+    return { [] { return std::unique_ptr<ContentHasher>(std::make_unique<ConstantHasher>()); },
+        [](std::string_view) { return std::uint64_t(0); } };
+}
+
 // The ways the content stage can be set to work; the small ones take the
 // hashing and representative paths with a handful of files.
 struct Mode {
@@ -214,10 +233,10 @@ const std::vector<Mode> kModes = {
     { "one thread", { .threads = 1 } },
     { "two files open", { .maxOpenFiles = 2 } },
     { "three files open, one thread", { .maxOpenFiles = 3, .threads = 1 } },
-    { "colliding hashes", { .collidingHashes = true } },
-    { "two files open, colliding hashes", { .maxOpenFiles = 2, .collidingHashes = true } },
+    { "colliding hashes", { .hashes = collidingHashes() } },
+    { "two files open, colliding hashes", { .maxOpenFiles = 2, .hashes = collidingHashes() } },
     { "three files open, colliding hashes, four threads",
-        { .maxOpenFiles = 3, .threads = 4, .collidingHashes = true } },
+        { .maxOpenFiles = 3, .threads = 4, .hashes = collidingHashes() } },
 };
 
 std::string withByteAt(std::string content, std::size_t at, char byte)
@@ -646,6 +665,12 @@ TEST(PairByContent, AFileThatCannotBeOpenedOrReadPairsWithNothing)
                 WatchedFileSystem stampFails;
                 stampFails.sizeFails.insert(path);
                 EXPECT_EQ(byContent(stampFails, files, mode.options), expected);
+
+                // Told, and failing that file alone.
+                WatchedFileSystem throwing;
+                throwing.throwsOnOpen.insert(path);
+                EXPECT_EQ(byContent(throwing, files, mode.options), expected);
+                EXPECT_EQ(throwing.liveStreams, 0);
             }
         }
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fs/file_system.h"
+#include "search/content_hash.h"
 #include "search/pairing.h"
 #include "search/path_list.h"
 #include "search/progress.h"
@@ -22,9 +23,8 @@ struct ContentStageOptions {
     std::size_t maxOpenFiles = 256;
     // Worker threads; 0 means one per hardware thread.
     unsigned threads = 0;
-    // Makes every content hash equal, so that only the byte comparisons can
-    // tell files apart (exercises what a hash collision would).
-    bool collidingHashes = false;
+    // The hashes that group files before their bytes are compared.
+    HashFunctions hashes = defaultHashes();
 };
 
 // The class of a file equal to no other, or that could not be read.

@@ -1,6 +1,8 @@
 // Pairing by name, and the pairer of equal keys (sizes, content classes).
 #include "search/pairing.h"
 
+#include "search/content_stage.h"
+
 #include <xxhash.h>
 
 #include <algorithm>
@@ -166,6 +168,61 @@ void KeyPairer::add(std::uint32_t index, std::uint64_t key, const PathList& cand
             rows.push_back({ earlier, index });
     }
     sameKey.push_back(index);
+}
+
+std::optional<std::vector<Row>> pairByContent(fs::FileSystem& fileSystem,
+    const PathList& candidates, const StampList& stamps, Progress& progress,
+    const ContentStageOptions& options)
+{
+    // One file per identity, at the path of its first candidate; only
+    // files that share their size with another file are compared.
+    const std::size_t count = std::min(candidates.size(), stamps.size());
+    std::vector<std::uint32_t> order(count);
+    std::iota(order.begin(), order.end(), 0u);
+    const auto identity = [&](std::uint32_t c) {
+        const fs::FileStamp& stamp = stamps[c];
+        return stamp.known() ? std::tuple(stamp.size, stamp.device, stamp.inode, 0u)
+                             : std::tuple(stamp.size, std::uint64_t(0), std::uint64_t(0), c + 1);
+    };
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        const auto ka = identity(a);
+        const auto kb = identity(b);
+        return ka != kb ? ka < kb : a < b;
+    });
+    std::vector<std::uint32_t> fileOf(count, kNoClass);
+    PathList paths;
+    std::vector<fs::FileStamp> fileStamps;
+    for (std::size_t begin = 0; begin < count;) {
+        std::size_t end = begin + 1;
+        while (end < count && stamps[order[end]].size == stamps[order[begin]].size)
+            ++end;
+        std::size_t files = 0;
+        for (std::size_t k = begin; k < end; ++k)
+            files += k == begin || identity(order[k]) != identity(order[k - 1]) ? 1 : 0;
+        if (files > 1) {
+            for (std::size_t k = begin; k < end; ++k) {
+                if (k == begin || identity(order[k]) != identity(order[k - 1])) {
+                    paths.append(candidates[order[k]]);
+                    fileStamps.push_back(stamps[order[k]]);
+                }
+                fileOf[order[k]] = static_cast<std::uint32_t>(fileStamps.size() - 1);
+            }
+        }
+        begin = end;
+    }
+    std::vector<std::uint32_t>().swap(order);
+
+    const auto classes = classifyByContent(fileSystem, paths, fileStamps, progress, options);
+    if (!classes)
+        return std::nullopt;
+    std::vector<Row> rows;
+    KeyPairer pairer;
+    for (std::uint32_t c = 0; c < count; ++c) {
+        if (fileOf[c] == kNoClass || (*classes)[fileOf[c]] == kNoClass)
+            continue;
+        pairer.add(c, (*classes)[fileOf[c]], candidates, stamps, rows);
+    }
+    return rows;
 }
 
 } // namespace qevra::search
