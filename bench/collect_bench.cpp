@@ -262,7 +262,7 @@ int main(int argc, char** argv)
     static char* appArgv[] = { appName, nullptr };
     qevra::Application application(appArgc, appArgv);
 
-    qevra::TForm1 form;
+    qevra::TForm1 form(qevra::platform::realServices());
     form.proComboBox1->setEditText(kExtension);
     form.ListBox4.clear();
     form.ListBox4.append(options.dir);

@@ -245,10 +245,11 @@ int main(int argc, char** argv)
     qevra::Application application(appArgc, appArgv);
     RecordedBoxes boxes;
     QueuedFolders folders;
-    qevra::platform::setMessageBoxes(&boxes);
-    qevra::platform::setFolderBrowser(&folders);
+    qevra::platform::Services services(
+        qevra::fs::realFileSystem(), boxes, folders, qevra::platform::realServices().desktop);
+    qevra::Application::setServices(&services);
 
-    qevra::Program program;
+    qevra::Program program(services);
     qevra::TForm1& form = program.Form1;
     form.show();
     QCoreApplication::processEvents();

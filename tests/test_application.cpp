@@ -109,21 +109,21 @@ TEST_F(EventLoop, MouseCaptureIsReleasedBeforeTheErrorBox)
 
 TEST_F(EventLoop, BoxesCloseAtOnceWhileTheProgramEnds)
 {
-    platform::setEnding(true);
-    platform::ShowMessage("ignored");
+    doubleServices().setEnding(true);
+    doubleServices().ShowMessage("ignored");
     window.onPress = [] { throw Exception("also ignored"); };
     press();
     EXPECT_TRUE(boxes().messages.empty());
     EXPECT_TRUE(boxes().errors.empty());
-    platform::setEnding(false);
-    platform::ShowMessage("shown");
+    doubleServices().setEnding(false);
+    doubleServices().ShowMessage("shown");
     EXPECT_EQ(boxes().messages, std::vector<QString> { "shown" });
 }
 
 TEST(AboutBoxWindow, ShowsItsTextsAndHandsTheLinksToTheDesktop)
 {
     resetDoubles();
-    TAboutBox box;
+    TAboutBox box(doubleServices());
     EXPECT_EQ(box.Label5->text(), "Qevra");
     EXPECT_EQ(box.Label5->pos(), QPoint(16, 8));
     EXPECT_EQ(box.Label5->font().pixelSize(), 21);
@@ -155,7 +155,7 @@ TEST(AboutBoxWindow, ShowsItsTextsAndHandsTheLinksToTheDesktop)
 
 TEST(AboutBoxWindow, OpensCentredFirstAndWhereLeftLater)
 {
-    TAboutBox box;
+    TAboutBox box(doubleServices());
     EXPECT_EQ(box.windowTitle(), "О программе");
     EXPECT_EQ(box.size(), QSize(309, 177));
     EXPECT_FALSE(box.windowFlags() & Qt::WindowMinimizeButtonHint);
@@ -184,7 +184,6 @@ void whenModalOpens(std::function<void(QWidget*)> act)
 
 TEST(RealBoxes, MessageBoxHasTheTitleOneOkAndNoIconAndEnterOrEscCloseIt)
 {
-    platform::setMessageBoxes(nullptr);
     for (const Qt::Key key : { Qt::Key_Return, Qt::Key_Escape }) {
         bool checked = false;
         whenModalOpens([&](QWidget* modal) {
@@ -200,15 +199,13 @@ TEST(RealBoxes, MessageBoxHasTheTitleOneOkAndNoIconAndEnterOrEscCloseIt)
             checked = true;
             QTest::keyClick(box, key);
         });
-        platform::ShowMessage(QStringLiteral("Выберите каталог"));
+        platform::realServices().ShowMessage(QStringLiteral("Выберите каталог"));
         EXPECT_TRUE(checked);
     }
-    installDoubles();
 }
 
 TEST(RealBoxes, ErrorBoxHasTheStopIcon)
 {
-    platform::setMessageBoxes(nullptr);
     bool checked = false;
     whenModalOpens([&](QWidget* modal) {
         auto* box = qobject_cast<QMessageBox*>(modal);
@@ -219,9 +216,8 @@ TEST(RealBoxes, ErrorBoxHasTheStopIcon)
         checked = true;
         QTest::keyClick(box, Qt::Key_Return);
     });
-    platform::messageBoxes().showError("I/O error 5.");
+    platform::realServices().showError("I/O error 5.");
     EXPECT_TRUE(checked);
-    installDoubles();
 }
 
 TEST(ProgressBarDrawing, FilledPartFollowsPositionOverMaximum)
@@ -257,7 +253,7 @@ TEST(ProgressBarDrawing, FilledPartFollowsPositionOverMaximum)
 TEST(StartUp, CreatesTheMainWindowThenTheHiddenEditorAndAboutBox)
 {
     resetDoubles();
-    Program program;
+    Program program(doubleServices());
     EXPECT_EQ(program.Form1.windowTitle(), "Qevra");
     EXPECT_EQ(program.Form2.windowTitle(), QStringLiteral("Редактор копий"));
     EXPECT_EQ(program.Form2.size(), QSize(654, 356));

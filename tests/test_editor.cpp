@@ -66,7 +66,7 @@ protected:
         form2->appendRowNames();
         form1->hide();
         form2->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form2.get()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form2));
     }
 
     void clickRow(int row)
@@ -176,7 +176,7 @@ TEST_F(Editor, ArrowKeysAndTypeAheadStepThroughThePairs)
         { tree.path("d1/beta"), tree.path("d2/beta") },
         { tree.path("d1/gamma"), tree.path("d2/gamma") } });
     form2->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(form2.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form2));
     clickRow(0);
     QTest::keyClick(form2->fsListBox1, Qt::Key_Down);
     EXPECT_EQ(form2->Label3->path(), tree.path("d1/beta"));
@@ -244,10 +244,10 @@ TEST_F(Editor, TwoMillionRowsShowAtOnce)
     form2->appendRowNames();
     form1->hide();
     form2->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(form2.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form2));
     EXPECT_EQ(position(), QStringLiteral("Просмотр 1 из 2000000"));
     form2->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(form2.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form2));
     clickRow(0);
     QTest::keyClick(form2->fsListBox1, Qt::Key_End);
     EXPECT_EQ(position(), QStringLiteral("Просмотр 2000000 из 2000000"));

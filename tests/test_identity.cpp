@@ -157,7 +157,7 @@ TEST_F(Identity, RowsOfOneFileAreNeverDeleted)
         form1->candidateStamps = { fileSystem.measure(precious), fileSystem.measure(precious) };
         form2->appendRowNames();
         form2->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form2.get()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form2));
         selectRow(0);
         click(form2->xpButton2);
         click(form2->xpButton5);

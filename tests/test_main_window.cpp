@@ -83,7 +83,7 @@ TEST_F(MainWindow, ExtensionBoxCompletesInlineWithTheFirstMatchingItem)
 {
     QLineEdit* edit = form1->proComboBox1->lineEdit();
     form1->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(form1.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form1));
     form1->proComboBox1->setFocus();
     typeText(edit, "H");
     EXPECT_EQ(edit->text(), "Htm"); // first item beginning with "h", case ignored
@@ -367,7 +367,7 @@ TEST_F(MainWindow, ClosingDuringASearchEndsTheProgramWhenTheSearchReturns)
         f.close();
         visibleAfterClose = f.isVisible();
         // A box the search opens meanwhile closes at once.
-        platform::ShowMessage("while ending");
+        services->ShowMessage("while ending");
     };
     QTimer::singleShot(0, &f, [&] { click(f.xpButton3); });
     QTimer::singleShot(20000, [] { QCoreApplication::exit(3); });
@@ -382,7 +382,7 @@ TEST_F(MainWindow, ClosingDuringASearchEndsTheProgramWhenTheSearchReturns)
 TEST_F(MainWindow, ClosingWhileIdleEndsTheProgram)
 {
     form2->show();
-    QTimer::singleShot(0, form1.get(), [&] { form1->close(); });
+    QTimer::singleShot(0, form1, [&] { form1->close(); });
     QTimer::singleShot(20000, [] { QCoreApplication::exit(3); });
     EXPECT_EQ(QCoreApplication::exec(), 0);
 }

@@ -284,7 +284,7 @@ TEST_F(Passes, StopDuringTheContentStageEndsItWhileTheWindowStaysLive)
     std::atomic<bool> stopPressed = false;
     fileSystem.onMeasure = [&](const std::string& path) {
         if (path == last)
-            QTimer::singleShot(0, form1.get(), [&] {
+            QTimer::singleShot(0, form1, [&] {
                 stopPressed = true;
                 click(form1->fsBitBtn4);
             });

@@ -92,10 +92,11 @@ int main(int argc, char** argv)
 
     QuietBoxes boxes;
     OneFolder folder(QFile::encodeName(tree.path()).toStdString());
-    qevra::platform::setMessageBoxes(&boxes);
-    qevra::platform::setFolderBrowser(&folder);
+    qevra::platform::Services services(
+        qevra::fs::realFileSystem(), boxes, folder, qevra::platform::realServices().desktop);
+    qevra::Application::setServices(&services);
 
-    qevra::Program program;
+    qevra::Program program(services);
     qevra::TForm1& main = program.Form1;
     main.show();
     main.xpButton1Click();
@@ -116,7 +117,6 @@ int main(int argc, char** argv)
     program.AboutBox.show();
     saved = save(program.AboutBox, out, "about-box.png") && saved;
 
-    qevra::platform::setMessageBoxes(nullptr);
-    qevra::platform::setFolderBrowser(nullptr);
+    qevra::Application::setServices(nullptr);
     return saved ? 0 : 1;
 }

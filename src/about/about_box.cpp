@@ -33,10 +33,11 @@ QFont aboutFont(int pixelSize)
     return font;
 }
 
-TAboutBox::TAboutBox(QWidget* parent)
+TAboutBox::TAboutBox(platform::Services& services, QWidget* parent)
     : QWidget(parent,
         Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
             | Qt::WindowCloseButtonHint)
+    , services_(services)
 {
     setWindowTitle(QStringLiteral("О программе"));
     setFixedSize(309, 177);
@@ -79,12 +80,12 @@ TAboutBox::TAboutBox(QWidget* parent)
 
 void TAboutBox::Label3Click()
 {
-    platform::desktop().open((QStringLiteral("mailto:") + kEmail).toStdString());
+    services_.desktop.open((QStringLiteral("mailto:") + kEmail).toStdString());
 }
 
 void TAboutBox::Label4Click()
 {
-    platform::desktop().open(kHomePage.toStdString());
+    services_.desktop.open(kHomePage.toStdString());
 }
 
 bool TAboutBox::eventFilter(QObject* watched, QEvent* event)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/services.h"
+
 #include "controls/basic_controls.h"
 
 #include <QWidget>
@@ -14,7 +16,7 @@ namespace qevra {
 class TAboutBox : public QWidget {
     Q_OBJECT
 public:
-    explicit TAboutBox(QWidget* parent = nullptr);
+    explicit TAboutBox(platform::Services& services, QWidget* parent = nullptr);
 
     static const QString kAuthor;
     static const QString kEmail;
@@ -41,6 +43,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    platform::Services& services_;
     bool placed_ = false;
 };
 

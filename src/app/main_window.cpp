@@ -47,10 +47,11 @@ const QStringList kExtensions = {
 
 } // namespace
 
-TForm1::TForm1(QWidget* parent)
+TForm1::TForm1(platform::Services& services, QWidget* parent)
     : QWidget(parent,
         Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
             | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    , services_(services)
 {
     setWindowTitle(QStringLiteral("Qevra"));
     setFixedSize(495, 140);
@@ -175,7 +176,7 @@ void TForm1::StatusBar1MouseMove()
 
 void TForm1::xpButton1Click()
 {
-    const auto chosen = platform::folderBrowser().browse(this, folderDialog1Caption);
+    const auto chosen = services_.folders.browse(this, folderDialog1Caption);
     if (!chosen)
         return;
     Label2->setCaption(shown(*chosen));
@@ -186,10 +187,10 @@ void TForm1::xpButton1Click()
 void TForm1::xpButton2Click()
 {
     if (Label2->caption() == kNoDirectory) {
-        platform::ShowMessage(QStringLiteral("Выберите основной каталог"));
+        services_.ShowMessage(QStringLiteral("Выберите основной каталог"));
         return;
     }
-    const auto chosen = platform::folderBrowser().browse(this, folderDialog1Caption);
+    const auto chosen = services_.folders.browse(this, folderDialog1Caption);
     if (!chosen)
         return;
     Label2->setCaption(Label2->caption() + QStringLiteral(" + ") + shown(*chosen));
@@ -237,7 +238,7 @@ void TForm1::closeEvent(QCloseEvent* event)
         // The window stays until the running search returns; boxes it opens
         // meanwhile close at once, and then the program ends.
         endAfterSearch_ = true;
-        platform::setEnding(true);
+        services_.setEnding(true);
         event->ignore();
         return;
     }

@@ -8,6 +8,7 @@
 #include "controls/xp_check_box.h"
 #include "fs/file_system.h"
 #include "platform/event_pump.h"
+#include "platform/services.h"
 #include "search/collector.h"
 #include "search/masks.h"
 #include "search/pairing.h"
@@ -15,6 +16,7 @@
 #include "search/path_list.h"
 #include "search/progress.h"
 #include "search/request.h"
+#include "search/results.h"
 
 #include <QWidget>
 #include <optional>
@@ -37,7 +39,7 @@ inline const QString kComparingText = QStringLiteral("    Сравнение с�
 class TForm1 : public QWidget, public search::Progress {
     Q_OBJECT
 public:
-    explicit TForm1(QWidget* parent = nullptr);
+    explicit TForm1(platform::Services& services, QWidget* parent = nullptr);
     ~TForm1() override;
 
     // The copies editor and the About box, created after this window.
@@ -62,16 +64,19 @@ public:
     controls::ProgressBar* ProgressBar1;
     controls::StatusBar* StatusBar1;
 
-    // Hidden lists: candidates, first copies, second copies, roots.
-    search::PathList ListBox1;
-    search::PathColumn ListBox2 { ListBox1 };
-    search::PathColumn ListBox3 { ListBox1 };
-    search::PathList ListBox4;
+    // What the search found, which the copies editor reads; the hidden
+    // lists of candidates, first copies and second copies are its parts.
+    search::Results results;
+    search::PathList& ListBox1 = results.candidates;
+    search::PathColumn& ListBox2 = results.first;
+    search::PathColumn& ListBox3 = results.second;
     // What the search saw of each candidate it identified or measured (by
     // candidate index), and the criterion the rows were made by: the
     // editor's deletions check against them.
-    search::StampList candidateStamps;
-    Criterion rowsCriterion = Criterion::Name;
+    search::StampList& candidateStamps = results.stamps;
+    Criterion& rowsCriterion = results.criterion;
+    // The hidden list of roots.
+    search::PathList ListBox4;
     // Lists the matching plain files of one directory.
     search::FileLister FileListBox1;
     // The folder dialog's prompt.
@@ -106,8 +111,6 @@ public:
     // flag where the stage polls it.
     bool step(search::Phase phase, std::uint64_t done, std::uint64_t total) override;
 
-    // The file system the search reads (a test may put a double here).
-    fs::FileSystem* fileSystem = &fs::realFileSystem();
     // The events step of the long loops, throttled in time.
     platform::EventPump pump;
 
@@ -132,6 +135,7 @@ private:
     // flag, then the silent abort.
     [[noreturn]] void stopSearch();
 
+    platform::Services& services_;
     TForm2* form2_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;
 

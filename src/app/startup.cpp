@@ -30,8 +30,10 @@ QIcon programIcon()
 
 } // namespace
 
-Program::Program()
-    : Form2(&Form1)
+Program::Program(platform::Services& services)
+    : Form1(services)
+    , Form2(Form1.results, &Form1, services)
+    , AboutBox(services)
 {
     Form1.setPeers(&Form2, &AboutBox);
 }

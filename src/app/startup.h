@@ -11,7 +11,8 @@ namespace qevra {
 // box, both hidden. They live until the program ends.
 class Program {
 public:
-    Program();
+    // The windows share `services`: the real ones, or a test's doubles.
+    explicit Program(platform::Services& services = platform::realServices());
 
     TForm1 Form1;
     TForm2 Form2;

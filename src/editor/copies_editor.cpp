@@ -1,6 +1,5 @@
 #include "editor/copies_editor.h"
 
-#include "app/main_window.h"
 #include "platform/fonts.h"
 
 #include <QCloseEvent>
@@ -24,11 +23,14 @@ void PathLabel::setMarker(const QString& marker)
     setCaption(marker);
 }
 
-TForm2::TForm2(TForm1* form1, QWidget* parent)
+TForm2::TForm2(const search::Results& results, QWidget* mainWindow, platform::Services& services,
+    QWidget* parent)
     : QWidget(parent,
         Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
             | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
-    , form1_(form1)
+    , results_(results)
+    , mainWindow_(mainWindow)
+    , services_(services)
 {
     setWindowTitle(QStringLiteral("Редактор копий"));
     setFixedSize(654, 356);
@@ -69,7 +71,7 @@ TForm2::TForm2(TForm1* form1, QWidget* parent)
     Label6->hide();
     MediaPlayer1 = new platform::MediaPlayer(this);
     fsListBox1 = new controls::TfsListBox(this);
-    names1_ = new NameListModel(form1->ListBox2, this);
+    names1_ = new NameListModel(results.first, this);
     fsListBox1->setModel(names1_);
     fsListBox1->setGeometry(16, 104, 297, 199);
     fsListBox1->setCursor(Qt::PointingHandCursor);
@@ -78,7 +80,7 @@ TForm2::TForm2(TForm1* form1, QWidget* parent)
     RxGIFAnimator2 = new platform::GifAnimator(this);
     RxGIFAnimator2->setGeometry(658, 208, 159, 145);
     fsListBox2 = new controls::TfsListBox(this);
-    names2_ = new NameListModel(form1->ListBox3, this);
+    names2_ = new NameListModel(results.second, this);
     fsListBox2->setModel(names2_);
     fsListBox2->setGeometry(336, 104, 310, 199);
     fsListBox2->setEnabled(false);
@@ -166,7 +168,7 @@ void TForm2::FormShow()
 {
     const int shownPair = Label2->caption().toInt() + 1;
     Label5->setCaption(
-        QStringLiteral("Просмотр %1 из %2").arg(shownPair).arg(form1_->ListBox2.size()));
+        QStringLiteral("Просмотр %1 из %2").arg(shownPair).arg(results_.first.size()));
     Label9->hide();
 }
 
@@ -174,21 +176,21 @@ void TForm2::fsListBox1Click()
 {
     const int selected = fsListBox1->selectedRow();
     // Without a selected row there is no pair to show.
-    if (selected < 0 || std::size_t(selected) >= form1_->ListBox2.size()
-        || std::size_t(selected) >= form1_->ListBox3.size())
+    if (selected < 0 || std::size_t(selected) >= results_.first.size()
+        || std::size_t(selected) >= results_.second.size())
         return;
     const auto pair = std::size_t(selected);
     Image1->show();
     Image2->show();
     fsListBox2->selectRow(selected);
     shownPair_ = pair;
-    Label3->setPath(form1_->ListBox2[pair]);
-    Label4->setPath(form1_->ListBox3[pair]);
+    Label3->setPath(results_.first[pair]);
+    Label4->setPath(results_.second[pair]);
     Label5->setCaption(QStringLiteral("Просмотр %1 из %2").arg(pair + 1).arg(names1_->count()));
-    fs::FileSystem& files = *form1_->fileSystem;
-    if (!files.fileExists(std::string(form1_->ListBox2[pair])))
+    fs::FileSystem& files = services_.fileSystem;
+    if (!files.fileExists(std::string(results_.first[pair])))
         Label3->setMarker(kDeletedMarker);
-    if (!files.fileExists(std::string(form1_->ListBox3[pair])))
+    if (!files.fileExists(std::string(results_.second[pair])))
         Label4->setMarker(kDeletedMarker);
     if (previewKind() == PreviewKind::Pictures)
         loadPictures(pair);
@@ -204,7 +206,8 @@ void TForm2::FormClose()
     RxGIFAnimator1->hide();
     RxGIFAnimator2->hide();
     names1_->clear();
-    form1_->show();
+    if (mainWindow_)
+        mainWindow_->show();
 }
 
 void TForm2::showEvent(QShowEvent* event)

@@ -10,16 +10,16 @@
 #include "editor/path_label.h"
 #include "platform/gif_animator.h"
 #include "platform/media_player.h"
+#include "platform/services.h"
 #include "search/deletion.h"
 #include "search/path_column.h"
+#include "search/results.h"
 
 #include <optional>
 
 #include <QWidget>
 
 namespace qevra {
-
-class TForm1;
 
 // Texts of the copies editor.
 inline const QString kEmptyMarker = QStringLiteral("Пусто");
@@ -40,10 +40,10 @@ inline const QString kNotDeletedCopyChanged
 class TForm2 : public QWidget {
     Q_OBJECT
 public:
-    explicit TForm2(TForm1* form1, QWidget* parent = nullptr);
+    // The editor reads the search's results; closing it shows `mainWindow`.
+    TForm2(const search::Results& results, QWidget* mainWindow, platform::Services& services,
+        QWidget* parent = nullptr);
     ~TForm2() override;
-
-    TForm1* form1() const { return form1_; }
 
     // Members, in declaration order.
     controls::Label* Label1;
@@ -142,7 +142,9 @@ private:
     void loadPictures(std::size_t pair);
     void loadPicture(const Column& column, std::size_t pair);
 
-    TForm1* form1_;
+    const search::Results& results_;
+    QWidget* mainWindow_;
+    platform::Services& services_;
     NameListModel* names1_;
     NameListModel* names2_;
     // The row whose paths the labels show, while they show one.

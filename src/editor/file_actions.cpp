@@ -1,7 +1,6 @@
 // Open, delete and delete all: the copies editor's only actions that touch
 // the disk. They act at once, with no question and no message; the column's
 // path label and picture box are the only feedback.
-#include "app/main_window.h"
 #include "editor/copies_editor.h"
 #include "platform/services.h"
 #include "search/deletion.h"
@@ -10,12 +9,12 @@ namespace qevra {
 
 TForm2::Column TForm2::column1() const
 {
-    return { Label3, form1_->ListBox2, form1_->ListBox3, Label4, Image1, RxGIFAnimator1 };
+    return { Label3, results_.first, results_.second, Label4, Image1, RxGIFAnimator1 };
 }
 
 TForm2::Column TForm2::column2() const
 {
-    return { Label4, form1_->ListBox3, form1_->ListBox2, Label3, Image2, RxGIFAnimator2 };
+    return { Label4, results_.second, results_.first, Label3, Image2, RxGIFAnimator2 };
 }
 
 void TForm2::xpButton1Click()
@@ -47,15 +46,15 @@ void TForm2::openFile(const Column& column)
 {
     // With "Файл удален" or "Пусто" the label names no file to open.
     if (const auto& path = column.label->path())
-        platform::desktop().open(*path);
+        services_.desktop.open(*path);
 }
 
 void TForm2::deleteAndMark(const Column& column, std::size_t row)
 {
-    fs::FileSystem& files = *form1_->fileSystem;
+    fs::FileSystem& files = services_.fileSystem;
     const std::string path(column.list[row]);
     const fs::FileStamp& seen = stampOf(column.list.candidate(row));
-    files.removeFile(path, seen, measuresFiles(form1_->rowsCriterion));
+    files.removeFile(path, seen, measuresFiles(results_.criterion));
     if (files.fileExists(path))
         return;
     column.picture->hide();
@@ -64,7 +63,7 @@ void TForm2::deleteAndMark(const Column& column, std::size_t row)
 
 search::Partner TForm2::partnerOf(const Column& column, std::size_t row) const
 {
-    return search::checkPartner(*form1_->fileSystem, form1_->rowsCriterion,
+    return search::checkPartner(services_.fileSystem, results_.criterion,
         stampOf(column.list.candidate(row)), std::string(column.partners[row]),
         stampOf(column.partners.candidate(row)));
 }
@@ -72,7 +71,7 @@ search::Partner TForm2::partnerOf(const Column& column, std::size_t row) const
 const fs::FileStamp& TForm2::stampOf(std::uint32_t candidate) const
 {
     static const fs::FileStamp unknown;
-    const search::StampList& stamps = form1_->candidateStamps;
+    const search::StampList& stamps = results_.stamps;
     return candidate < stamps.size() ? stamps[candidate] : unknown;
 }
 
@@ -88,11 +87,11 @@ void TForm2::deleteOne(const Column& column)
     if (column.partnerLabel->caption() != kDeletedMarker) {
         const search::Partner partner = partnerOf(column, row);
         if (partner == search::Partner::SameFile) {
-            platform::ShowMessage(kNotDeletedSameFile);
+            services_.ShowMessage(kNotDeletedSameFile);
             return;
         }
-        if (partner != search::Partner::Distinct && measuresFiles(form1_->rowsCriterion)) {
-            platform::ShowMessage(kNotDeletedCopyChanged);
+        if (partner != search::Partner::Distinct && measuresFiles(results_.criterion)) {
+            services_.ShowMessage(kNotDeletedCopyChanged);
             return;
         }
     }

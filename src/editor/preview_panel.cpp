@@ -1,7 +1,6 @@
 // The preview panel beside the copies editor's lists: the toggle that
 // widens the window, the two pictures of the chosen pair, and playing the
 // pair's sound or video files.
-#include "app/main_window.h"
 #include "editor/copies_editor.h"
 #include "platform/picture_loader.h"
 

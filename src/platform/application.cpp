@@ -7,6 +7,15 @@
 
 namespace qevra {
 
+namespace {
+platform::Services* errorServices = nullptr;
+} // namespace
+
+void Application::setServices(platform::Services* services)
+{
+    errorServices = services;
+}
+
 Application::Application(int& argc, char** argv)
     : QApplication(argc, argv)
 {
@@ -41,9 +50,8 @@ void Application::handleException(std::exception_ptr error)
     }
     if (QWidget* grabber = QWidget::mouseGrabber())
         grabber->releaseMouse();
-    if (platform::ending())
-        return;
-    platform::messageBoxes().showError(platform::errorBoxText(message));
+    platform::Services& services = errorServices ? *errorServices : platform::realServices();
+    services.showError(platform::errorBoxText(message));
 }
 
 } // namespace qevra

@@ -2,6 +2,10 @@
 
 #include <QApplication>
 
+namespace qevra::platform {
+class Services;
+}
+
 namespace qevra {
 
 // The application object: its event delivery reports what escapes a
@@ -15,6 +19,9 @@ public:
 
     // Reports an exception as the event loop does.
     static void handleException(std::exception_ptr error);
+    // The services whose error box reports; the real ones unless set
+    // (nullptr puts them back).
+    static void setServices(platform::Services* services);
 };
 
 } // namespace qevra

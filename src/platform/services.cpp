@@ -68,55 +68,27 @@ public:
     void open(const std::string& target) override { launchDetached("xdg-open", target); }
 };
 
-RealMessageBoxes realBoxes;
-RealFolderBrowser realBrowser;
-RealDesktop realDesktop;
-MessageBoxes* currentBoxes = &realBoxes;
-FolderBrowser* currentBrowser = &realBrowser;
-Desktop* currentDesktop = &realDesktop;
-bool isEnding = false;
-
 } // namespace
 
-MessageBoxes& messageBoxes()
+Services& realServices()
 {
-    return *currentBoxes;
-}
-FolderBrowser& folderBrowser()
-{
-    return *currentBrowser;
-}
-Desktop& desktop()
-{
-    return *currentDesktop;
+    static RealMessageBoxes boxes;
+    static RealFolderBrowser folders;
+    static RealDesktop desktop;
+    static Services services(fs::realFileSystem(), boxes, folders, desktop);
+    return services;
 }
 
-void setMessageBoxes(MessageBoxes* boxes)
+void Services::ShowMessage(const QString& text)
 {
-    currentBoxes = boxes ? boxes : &realBoxes;
-}
-void setFolderBrowser(FolderBrowser* browser)
-{
-    currentBrowser = browser ? browser : &realBrowser;
-}
-void setDesktop(Desktop* desktop)
-{
-    currentDesktop = desktop ? desktop : &realDesktop;
+    if (!ending_)
+        boxes.showMessage(text);
 }
 
-void setEnding(bool value)
+void Services::showError(const QString& text)
 {
-    isEnding = value;
-}
-bool ending()
-{
-    return isEnding;
-}
-
-void ShowMessage(const QString& text)
-{
-    if (!isEnding)
-        messageBoxes().showMessage(text);
+    if (!ending_)
+        boxes.showError(text);
 }
 
 QString errorBoxText(const QString& message)

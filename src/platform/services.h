@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fs/file_system.h"
+
 #include <QString>
 #include <optional>
 #include <string>
@@ -37,27 +39,47 @@ public:
     virtual void open(const std::string& target) = 0;
 };
 
-// The services in use: the real ones unless a test installed doubles.
-MessageBoxes& messageBoxes();
-FolderBrowser& folderBrowser();
-Desktop& desktop();
+// The services the windows use, owned by the program (the real ones) or by
+// a test (doubles), and handed to every window.
+class Services {
+public:
+    Services(fs::FileSystem& files, MessageBoxes& messageBoxes, FolderBrowser& folderBrowser,
+        Desktop& desktopOpen)
+        : fileSystem(files)
+        , boxes(messageBoxes)
+        , folders(folderBrowser)
+        , desktop(desktopOpen)
+    {
+    }
+    Services(const Services&) = delete;
+    Services& operator=(const Services&) = delete;
 
-// Installs a double (nullptr puts the real service back).
-void setMessageBoxes(MessageBoxes* boxes);
-void setFolderBrowser(FolderBrowser* browser);
-void setDesktop(Desktop* desktop);
+    fs::FileSystem& fileSystem;
+    MessageBoxes& boxes;
+    FolderBrowser& folders;
+    Desktop& desktop;
 
-// While the program is ending (the main window was closed during a search),
-// boxes close at once as if cancelled.
-void setEnding(bool ending);
-bool ending();
+    // ShowMessage: the ordinary message box, or nothing while the program
+    // ends.
+    void ShowMessage(const QString& text);
+    // The error box, or nothing while the program ends.
+    void showError(const QString& text);
+    // While the program is ending (the main window was closed during a
+    // search), boxes close at once as if cancelled.
+    void setEnding(bool value) { ending_ = value; }
+    bool ending() const { return ending_; }
+
+private:
+    bool ending_ = false;
+};
+
+// The program's real services: the POSIX file system, the message boxes,
+// the folder dialog and the desktop's open.
+Services& realServices();
 
 // Starts `program` (found on PATH) with one argument, detached, without a
 // shell; false when it could not be started.
 bool launchDetached(const char* program, const std::string& argument);
-
-// ShowMessage: the ordinary message box, or nothing while the program ends.
-void ShowMessage(const QString& text);
 
 // The error box's text for an exception message: a full stop is appended
 // when the message is not empty and its last character's code is greater

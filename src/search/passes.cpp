@@ -57,7 +57,7 @@ void TForm1::funk()
     search::pairByName(
         ListBox1,
         [this](const std::string& path) {
-            return fileSystem->examine(path, fs::Resolve::NoFinalLink);
+            return services_.fileSystem.examine(path, fs::Resolve::NoFinalLink);
         },
         rows, candidateStamps, [this, n](std::size_t i) { step(search::Phase::Naming, i, n); });
     appendRows(rows);
@@ -85,7 +85,7 @@ void TForm1::func()
     std::optional<std::size_t> count;
     std::optional<PreviewKind> kind;
     if (n == 0) {
-        platform::ShowMessage(QStringLiteral("Файлов нет"));
+        services_.ShowMessage(QStringLiteral("Файлов нет"));
     } else {
         ListBox2.clear();
         ListBox3.clear();
@@ -103,7 +103,7 @@ void TForm1::func()
         bool measured = false;
         try {
             measured = search::measureCandidates(
-                *fileSystem, ListBox1, candidateStamps, *this, [&](std::uint32_t i) {
+                services_.fileSystem, ListBox1, candidateStamps, *this, [&](std::uint32_t i) {
                     if (!bySize)
                         return;
                     rows.clear();
@@ -125,7 +125,7 @@ void TForm1::func()
         StatusBar1->setText(QString());
         kind = previewKindFor(extensionText());
         if (ListBox2.empty()) {
-            platform::ShowMessage(QStringLiteral("Дубликатов нету"));
+            services_.ShowMessage(QStringLiteral("Дубликатов нету"));
             if (kind == PreviewKind::Pictures)
                 kind.reset();
         } else {
@@ -151,7 +151,7 @@ void TForm1::stopSearch()
 void TForm1::keepEqualContent()
 {
     StatusBar1->setText(kComparingText);
-    const auto rows = search::pairByContent(*fileSystem, ListBox1, candidateStamps, *this);
+    const auto rows = search::pairByContent(services_.fileSystem, ListBox1, candidateStamps, *this);
     if (!rows)
         stopSearch();
     appendRows(*rows);

@@ -41,13 +41,13 @@ void TForm1::xpButton3Click()
         return;
 
     if (Label2->caption() == kNoDirectory) {
-        platform::ShowMessage(QStringLiteral("Выберите каталог"));
+        services_.ShowMessage(QStringLiteral("Выберите каталог"));
         Abort();
     }
     search::SearchRequest request;
     request.extensionText = proComboBox1->currentText();
     if (request.extensionText.isEmpty()) {
-        platform::ShowMessage(QStringLiteral("Выберите расширение файлов"));
+        services_.ShowMessage(QStringLiteral("Выберите расширение файлов"));
         Abort();
     }
     // One criterion is checked at a time; the order is that of the boxes.
@@ -58,7 +58,7 @@ void TForm1::xpButton3Click()
     else if (CheckBox3->isChecked())
         request.criterion = Criterion::Size;
     else {
-        platform::ShowMessage(QStringLiteral("Выберите критерии поиска файлов"));
+        services_.ShowMessage(QStringLiteral("Выберите критерии поиска файлов"));
         Abort();
     }
     request.roots = ListBox4.toVector();
@@ -138,7 +138,7 @@ void TForm1::DirSize(const std::string& dir)
         for (const QString& mask : search::masksFor(proComboBox1->currentText()))
             ownMasks.emplace_back(mask);
     }
-    search::Collector collector(*fileSystem, FileListBox1);
+    search::Collector collector(services_.fileSystem, FileListBox1);
     const auto outcome
         = collector.collect(dir, request_ ? request_->masks : ownMasks, ListBox1, *this);
     if (outcome == search::CollectOutcome::Stopped)

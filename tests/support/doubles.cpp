@@ -1,5 +1,7 @@
 #include "support/doubles.h"
 
+#include "platform/application.h"
+
 namespace qevra::testing {
 
 void RecordingBoxes::showMessage(const QString& text)
@@ -49,11 +51,15 @@ RecordingDesktop& desktop()
     return instance;
 }
 
+platform::Services& doubleServices()
+{
+    static platform::Services instance(fs::realFileSystem(), boxes(), folders(), desktop());
+    return instance;
+}
+
 void installDoubles()
 {
-    platform::setMessageBoxes(&boxes());
-    platform::setFolderBrowser(&folders());
-    platform::setDesktop(&desktop());
+    Application::setServices(&doubleServices());
 }
 
 void resetDoubles()
@@ -61,7 +67,7 @@ void resetDoubles()
     boxes() = RecordingBoxes();
     folders() = ScriptedFolderBrowser();
     desktop() = RecordingDesktop();
-    platform::setEnding(false);
+    doubleServices().setEnding(false);
 }
 
 } // namespace qevra::testing

@@ -52,9 +52,12 @@ RecordingBoxes& boxes();
 ScriptedFolderBrowser& folders();
 RecordingDesktop& desktop();
 
-// Installs the three doubles as the program's services.
+// The doubles with the real file system, as the services every window of a
+// test uses unless it builds its own; the application's error box reports
+// through them.
+platform::Services& doubleServices();
 void installDoubles();
-// Empties their records and scripts, and clears the program's ending state.
+// Empties their records and scripts, and clears the ending state.
 void resetDoubles();
 
 } // namespace qevra::testing

@@ -1,6 +1,7 @@
 #include "support/form_fixture.h"
 
 #include "base/exceptions.h"
+#include "platform/application.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -93,22 +94,28 @@ void FormsTest::SetUp()
 {
     resetDoubles();
     search::StopFlag = 0;
-    form1 = std::make_unique<TForm1>();
-    form2 = std::make_unique<TForm2>(form1.get());
-    about = std::make_unique<TAboutBox>();
-    form1->setPeers(form2.get(), about.get());
-    form1->fileSystem = &fileSystem;
+    // The windows as the program makes them, on the doubles and the hooked
+    // file system.
+    services = std::make_unique<platform::Services>(fileSystem, boxes(), folders(), desktop());
+    Application::setServices(services.get());
+    program = std::make_unique<Program>(*services);
+    form1 = &program->Form1;
+    form2 = &program->Form2;
+    about = &program->AboutBox;
     // Every events step runs, so that tests do not depend on timing.
     form1->pump.setInterval(std::chrono::milliseconds(0));
     form1->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(form1.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form1));
 }
 
 void FormsTest::TearDown()
 {
-    about.reset();
-    form2.reset();
-    form1.reset();
+    form1 = nullptr;
+    form2 = nullptr;
+    about = nullptr;
+    program.reset();
+    Application::setServices(&doubleServices());
+    services.reset();
     resetDoubles();
     search::StopFlag = 0;
 }

@@ -2,6 +2,7 @@
 
 #include "about/about_box.h"
 #include "app/main_window.h"
+#include "app/startup.h"
 #include "editor/copies_editor.h"
 #include "fs/file_system.h"
 #include "search/stop_flag.h"
@@ -64,10 +65,12 @@ protected:
     void typeExtension(const QString& text);
     void click(QWidget* widget);
 
-    std::unique_ptr<TForm1> form1;
-    std::unique_ptr<TForm2> form2;
-    std::unique_ptr<TAboutBox> about;
     HookedFileSystem fileSystem;
+    std::unique_ptr<platform::Services> services;
+    std::unique_ptr<Program> program;
+    TForm1* form1 = nullptr;
+    TForm2* form2 = nullptr;
+    TAboutBox* about = nullptr;
 };
 
 // Sends each character as a key press of its own (works for any alphabet).
