@@ -1,11 +1,14 @@
 // The parts of the content stage on their own: the lockstep comparison on
-// streams held in memory, the work queue and the descriptor slots.
+// streams held in memory, the work queue and the descriptor slots; and the
+// measuring ahead of the size pass.
 #include "search/descriptor_slots.h"
 #include "search/lockstep.h"
+#include "search/measuring.h"
 #include "search/work_queue.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -177,13 +180,13 @@ TEST(WorkQueue, TasksPostTasksAndTheWorkEndsWhenAllAreDone)
 TEST(WorkQueue, AskingFalseCancelsAndWakesOtherWaits)
 {
     WorkQueue queue(std::chrono::milliseconds(1));
-    DescriptorSlots slots(1);
-    ASSERT_TRUE(slots.acquire(1, queue.cancelFlag()));
-    queue.onCancel([&] { slots.wake(); });
+    DescriptorSlots descriptors(1);
+    ASSERT_TRUE(descriptors.acquire(1, queue.cancelFlag()));
+    queue.onCancel([&] { descriptors.wake(); });
     std::atomic<bool> gaveUp { false };
     // The task waits for a slot that never comes back: only the cancel
     // ends its wait.
-    queue.post([&] { gaveUp = !slots.acquire(1, queue.cancelFlag()); });
+    queue.post([&] { gaveUp = !descriptors.acquire(1, queue.cancelFlag()); });
     int asked = 0;
     EXPECT_FALSE(queue.run(2, [&] { return ++asked < 3; }));
     EXPECT_TRUE(gaveUp);
@@ -192,15 +195,118 @@ TEST(WorkQueue, AskingFalseCancelsAndWakesOtherWaits)
 
 TEST(DescriptorSlots, AWaitEndsWhenSlotsComeBack)
 {
-    DescriptorSlots slots(3);
+    DescriptorSlots descriptors(3);
     const std::atomic<bool> never { false };
-    ASSERT_TRUE(slots.acquire(2, never));
+    ASSERT_TRUE(descriptors.acquire(2, never));
     std::atomic<bool> got { false };
-    std::thread waiter([&] { got = slots.acquire(3, never); });
+    std::thread waiter([&] { got = descriptors.acquire(3, never); });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_FALSE(got);
-    slots.release(2);
+    descriptors.release(2);
     waiter.join();
     EXPECT_TRUE(got);
     EXPECT_GE(descriptorBudget(), 2u);
+}
+
+namespace {
+
+// The real file system, failing the measurement of one path and counting
+// what is measured from which thread.
+class CountingFileSystem : public qevra::fs::FileSystem {
+public:
+    bool readDirectory(const std::string&, qevra::fs::DirListing&) override { return false; }
+    bool fileExists(const std::string&) override { return false; }
+    bool directoryExists(const std::string&) override { return false; }
+    FileStamp measure(const std::string& path) override
+    {
+        ++measured;
+        if (path == failing)
+            throw qevra::EInOutError(EACCES);
+        FileStamp stamp;
+        stamp.device = 1;
+        stamp.inode = std::stoull(path.substr(1)) + 1;
+        stamp.size = std::int64_t(path.size());
+        return stamp;
+    }
+    std::unique_ptr<ReadStream> openRead(const std::string&) override { return nullptr; }
+    std::optional<FileStamp> examine(const std::string&, qevra::fs::Resolve) override
+    {
+        return std::nullopt;
+    }
+    qevra::fs::Removal removeFile(const std::string&, const FileStamp&, bool) override
+    {
+        return qevra::fs::Removal::Failed;
+    }
+
+    std::string failing;
+    std::atomic<int> measured { 0 };
+};
+
+PathList numbered(int count)
+{
+    PathList list;
+    for (int i = 0; i < count; ++i)
+        list.append("/" + std::to_string(i));
+    return list;
+}
+
+} // namespace
+
+TEST(MeasureCandidates, TakesTheResultsInOrderWhateverMeasuresThem)
+{
+    const PathList candidates = numbered(5000);
+    for (const unsigned threads : { 0u, 1u, 3u }) {
+        CountingFileSystem files;
+        StampList stamps;
+        std::vector<std::uint32_t> order;
+        std::uint64_t steps = 0;
+        ProgressFunction progress([&](Phase phase, std::uint64_t done, std::uint64_t total) {
+            EXPECT_EQ(phase, Phase::Measuring);
+            EXPECT_EQ(done, steps++);
+            EXPECT_EQ(total, 5000u);
+            return true;
+        });
+        EXPECT_TRUE(measureCandidates(
+            files, candidates, stamps, progress,
+            [&](std::uint32_t i) {
+                EXPECT_EQ(stamps[i].inode, i + 1u);
+                order.push_back(i);
+            },
+            threads));
+        EXPECT_EQ(order.size(), 5000u) << threads << " threads";
+        EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+        EXPECT_EQ(files.measured, 5000);
+    }
+}
+
+TEST(MeasureCandidates, AFailureEndsTheWorkAtItsTurnAndAStopWhereItIsAsked)
+{
+    const PathList candidates = numbered(5000);
+    for (const unsigned threads : { 0u, 2u }) {
+        CountingFileSystem files;
+        files.failing = "/3000";
+        StampList stamps;
+        std::size_t last = 0;
+        ProgressFunction goOn({});
+        try {
+            measureCandidates(
+                files, candidates, stamps, goOn, [&](std::uint32_t i) { last = i; }, threads);
+            ADD_FAILURE() << "the failure must end the work";
+        } catch (const MeasureError& error) {
+            EXPECT_EQ(error.index(), 3000u);
+            EXPECT_EQ(error.code(), EACCES);
+        }
+        EXPECT_EQ(last, 2999u);
+        // Workers are never far ahead.
+        EXPECT_LT(files.measured, 3000 + 20 * 256);
+
+        CountingFileSystem quiet;
+        ProgressFunction stopAt100(
+            [](Phase, std::uint64_t done, std::uint64_t) { return done < 100; });
+        std::size_t taken = 0;
+        EXPECT_FALSE(measureCandidates(
+            quiet, candidates, stamps, stopAt100, [&](std::uint32_t) { ++taken; }, threads));
+        EXPECT_EQ(taken, 100u);
+        EXPECT_LT(quiet.measured, 100 + 20 * 256);
+    }
 }

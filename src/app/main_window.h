@@ -11,6 +11,7 @@
 #include "platform/services.h"
 #include "search/collector.h"
 #include "search/masks.h"
+#include "search/measuring.h"
 #include "search/pairing.h"
 #include "search/path_column.h"
 #include "search/path_list.h"
@@ -113,6 +114,9 @@ public:
 
     // The events step of the long loops, throttled in time.
     platform::EventPump pump;
+    // Threads that measure candidates ahead of the size pass (none: each is
+    // measured at its turn, as tests that act between two want).
+    unsigned measureThreads = search::measuringThreads();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

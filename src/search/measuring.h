@@ -26,12 +26,18 @@ private:
     std::size_t index_;
 };
 
-// Measures every candidate in order into `stamps` (resized to them). Before
-// candidate i, `progress` gets (Measuring, i, count); when it answers false
-// the work ends there and the result is false. After candidate i is
-// measured, `measured(i)` runs. The first candidate that cannot be measured
-// ends the work with a MeasureError.
+// Measures every candidate into `stamps` (resized to them), taking the
+// results in candidate order: before candidate i, `progress` gets
+// (Measuring, i, count), and when it answers false the work ends there and
+// the result is false; after candidate i, `measured(i)` runs; the first
+// candidate that cannot be measured ends the work, at its turn, with a
+// MeasureError. `threads` workers measure ahead of the caller (never far);
+// with none, each candidate is measured at its turn on the calling thread.
+// Everything but the measuring runs on the calling thread.
 bool measureCandidates(fs::FileSystem& fileSystem, const PathList& candidates, StampList& stamps,
-    Progress& progress, const std::function<void(std::uint32_t)>& measured);
+    Progress& progress, const std::function<void(std::uint32_t)>& measured, unsigned threads = 0);
+
+// The workers the program measures with.
+unsigned measuringThreads();
 
 } // namespace qevra::search

@@ -103,14 +103,16 @@ void TForm1::func()
         bool measured = false;
         try {
             measured = search::measureCandidates(
-                services_.fileSystem, ListBox1, candidateStamps, *this, [&](std::uint32_t i) {
+                services_.fileSystem, ListBox1, candidateStamps, *this,
+                [&](std::uint32_t i) {
                     if (!bySize)
                         return;
                     rows.clear();
                     pairer.add(
                         i, std::uint64_t(candidateStamps[i].size), ListBox1, candidateStamps, rows);
                     appendRows(rows);
-                });
+                },
+                measureThreads);
         } catch (const search::MeasureError& error) {
             showMeasuring(error.index());
             throw;
