@@ -9,7 +9,6 @@
 
 #include <QBuffer>
 #include <QWidget>
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +16,6 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <sys/stat.h>
-#include <tuple>
 #include <vector>
 
 #include <jpeglib.h>
@@ -419,28 +417,6 @@ TEST(PictureBounds, LargeValidBmpsLoadAndShrinkToTheTarget)
     ASSERT_EQ(upright.size(), QSize(2, 2));
     EXPECT_TRUE(near(upright.pixel(0, 0), red, 0));
     EXPECT_TRUE(near(upright.pixel(0, 1), blue, 0));
-}
-
-TEST(PictureBounds, OtherFormatsShrinkToTheTarget)
-{
-    TempTree tree;
-    QImage halves(64, 48, QImage::Format_RGB32);
-    halves.fill(red);
-    for (int y = 0; y < 48; ++y)
-        std::fill_n(reinterpret_cast<QRgb*>(halves.scanLine(y)) + 32, 32, blue);
-    std::vector<int> indexes;
-    for (int i = 0; i < 40 * 6; ++i)
-        indexes.push_back(i % 40 < 20 ? 0 : 2);
-    for (const auto& [name, content, fitTo, expected] :
-        { std::tuple { "a.bmp", encoded(halves, "bmp"), QSize(16, 100), QSize(16, 48) },
-            { "b.ico", encoded(halves, "ico"), QSize(16, 12), QSize(16, 12) },
-            { "c.gif", gifBytes(40, 6, indexes), QSize(20, 3), QSize(20, 3) } }) {
-        SCOPED_TRACE(name);
-        const QImage image = loadPicture(tree.file(name, content), fitTo);
-        ASSERT_EQ(image.size(), expected);
-        EXPECT_TRUE(near(image.pixel(1, 2), red));
-        EXPECT_TRUE(near(image.pixel(expected.width() - 2, 2), blue));
-    }
 }
 
 TEST(PictureBounds, AbsurdOrHugeFilesFailFastWithBoundedMemory)
