@@ -465,6 +465,20 @@ TEST_F(PreviewContent, ChoosingAPairLoadsBothPicturesEvenWithThePanelClosed)
     EXPECT_TRUE(boxes().errors.empty());
 }
 
+TEST_F(PreviewContent, LargePicturesAreKeptAtTheSizeOfTheirBox)
+{
+    TempTree tree;
+    const auto a = tree.file("a.jpg", encoded(solid(1600, 1000, Qt::red), "JPG"));
+    const auto b = tree.file("b.bmp", encoded(solid(400, 100, Qt::blue), "BMP"));
+    form2->Label6->setCaption("graf");
+    showRows({ a, b }, { { 0, 1 } });
+    clickRow(0);
+    EXPECT_EQ(form2->Image1->picture().size(), QSize(161, 145));
+    EXPECT_EQ(form2->Image2->picture().size(), QSize(159, 100));
+    EXPECT_EQ(form2->Image2->picture().pixelColor(80, 50), QColor(Qt::blue));
+    EXPECT_TRUE(boxes().errors.empty());
+}
+
 TEST_F(PreviewContent, APictureThatCannotBeLoadedGoesToTheErrorBoxAndKeepsThePreviousOne)
 {
     TempTree tree;

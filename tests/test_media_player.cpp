@@ -6,11 +6,16 @@
 #include "support/temp_tree.h"
 
 #include <QTest>
+#include <QTimer>
 #include <cmath>
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <numbers>
 #include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using qevra::platform::MediaPlayer;
 using qevra::testing::errorOf;
@@ -40,6 +45,17 @@ protected:
     TempTree tree;
     MediaPlayer player;
 };
+
+std::string boundSocket(const std::string& path)
+{
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ::close(fd);
+    return path;
+}
 
 } // namespace
 
@@ -178,4 +194,48 @@ TEST_F(MediaPlayerTest, PlayAfterTheEndRewinds)
     EXPECT_TRUE(player.isPlaying());
     // It plays the whole file again.
     EXPECT_TRUE(QTest::qWaitFor([&] { return player.hasReachedEnd(); }, 5000));
+}
+
+TEST_F(MediaPlayerTest, WhatIsNoRegularFileIsRefusedBeforeGstreamerSeesIt)
+{
+    // A sound file swapped for a named pipe that no one writes.
+    const std::string swapped = wav("tone.wav", 0.2);
+    open(swapped);
+    player.play();
+    ::unlink(swapped.c_str());
+    ASSERT_EQ(::mkfifo(swapped.c_str(), 0644), 0);
+    // Were an open to block on the pipe, the alarm would end the test
+    // program rather than let it hang.
+    ::alarm(60);
+    struct Case {
+        std::string path;
+        QString expected;
+    };
+    const Case cases[] = {
+        { swapped, "is a named pipe, not a regular file." },
+        { "/dev/null", "\"/dev/null\" is a device, not a regular file." },
+        { boundSocket(tree.path("socket.wav")), "is a socket, not a regular file." },
+        { tree.link("link.wav", wav("target.wav", 0.2)), "Too many levels of symbolic links" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        player.setFileName(c.path);
+        const QString message = errorOf([&] { player.open(); });
+        EXPECT_TRUE(message.contains(c.expected)) << message.toStdString();
+        EXPECT_FALSE(player.isOpen());
+    }
+    ::alarm(0);
+}
+
+TEST_F(MediaPlayerTest, EventsRunWhileAFileIsSlowToOpen)
+{
+    // Every buffer waits half a second on its way to the sink.
+    player.setSinksForTesting("identity sleep-time=500000 ! fakesink", "fakesink");
+    int ticks = 0;
+    QTimer timer;
+    timer.callOnTimeout([&] { ++ticks; });
+    timer.start(10);
+    open(wav("tone.wav", 0.2));
+    EXPECT_TRUE(player.isOpen());
+    EXPECT_GT(ticks, 0);
 }

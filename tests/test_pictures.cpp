@@ -22,9 +22,13 @@
 
 using qevra::platform::GifAnimator;
 using qevra::platform::loadPicture;
+using qevra::testing::bmpHeader;
 using qevra::testing::encoded;
 using qevra::testing::errorOf;
 using qevra::testing::gifBytes;
+using qevra::testing::growSparse;
+using qevra::testing::peakMemoryGrowth;
+using qevra::testing::readFile;
 using qevra::testing::runUnprivileged;
 using qevra::testing::TempTree;
 
@@ -48,7 +52,8 @@ testing::AssertionResult near(QRgb got, QRgb want, int tolerance = 12)
 
 // A JPEG from raw samples of `components` bytes a pixel in colour space `in`.
 std::string jpegBytes(int width, int height, int components, J_COLOR_SPACE in,
-    const std::vector<unsigned char>& samples, J_COLOR_SPACE stored, bool adobeMarker = true)
+    const std::vector<unsigned char>& samples, J_COLOR_SPACE stored, bool adobeMarker = true,
+    bool progressive = false)
 {
     jpeg_compress_struct info {};
     jpeg_error_mgr errors {};
@@ -65,6 +70,8 @@ std::string jpegBytes(int width, int height, int components, J_COLOR_SPACE in,
     jpeg_set_colorspace(&info, stored);
     info.write_Adobe_marker = adobeMarker;
     jpeg_set_quality(&info, 95, TRUE);
+    if (progressive)
+        jpeg_simple_progression(&info);
     jpeg_start_compress(&info, TRUE);
     while (info.next_scanline < info.image_height) {
         auto* row = const_cast<JSAMPLE*>(&samples[info.next_scanline * width * components]);
@@ -77,7 +84,7 @@ std::string jpegBytes(int width, int height, int components, J_COLOR_SPACE in,
 }
 
 // Left half `left`, right half `right`.
-std::string rgbJpeg(int width, int height, QRgb left, QRgb right)
+std::string rgbJpeg(int width, int height, QRgb left, QRgb right, bool progressive = false)
 {
     std::vector<unsigned char> samples;
     for (int i = 0; i < width * height; ++i) {
@@ -85,8 +92,35 @@ std::string rgbJpeg(int width, int height, QRgb left, QRgb right)
         samples.insert(
             samples.end(), { uchar(qRed(colour)), uchar(qGreen(colour)), uchar(qBlue(colour)) });
     }
-    return jpegBytes(width, height, 3, JCS_RGB, samples, JCS_YCbCr);
+    return jpegBytes(width, height, 3, JCS_RGB, samples, JCS_YCbCr, true, progressive);
 }
+
+// The JPEG with the size in its frame header replaced: its data no longer
+// covers the picture.
+std::string declaring(std::string jpeg, int width, int height)
+{
+    std::size_t frame = jpeg.find("\xff\xc0");
+    if (frame == std::string::npos)
+        frame = jpeg.find("\xff\xc2");
+    EXPECT_NE(frame, std::string::npos);
+    const char size[] = { char(height >> 8), char(height), char(width >> 8), char(width) };
+    jpeg.replace(frame + 5, 4, size, 4);
+    return jpeg;
+}
+
+// The JPEG with its last scan (header and data, up to the end marker)
+// repeated `copies` more times.
+std::string withRepeatedLastScan(const std::string& jpeg, int copies)
+{
+    const std::size_t scan = jpeg.rfind("\xff\xda");
+    const std::size_t end = jpeg.size() - 2;
+    std::string out = jpeg.substr(0, end);
+    for (int i = 0; i < copies; ++i)
+        out += jpeg.substr(scan, end - scan);
+    return out + jpeg.substr(end);
+}
+
+constexpr long long MB = 1 << 20;
 
 constexpr QRgb red = qRgb(255, 0, 0), green = qRgb(0, 255, 0), blue = qRgb(0, 0, 255);
 
@@ -213,13 +247,13 @@ TEST(Pictures, JpegCutInItsDataDecodesWithWarnings)
 
     QStringList warnings;
     QImage image;
-    ASSERT_NO_THROW(
-        image = loadPicture(tree.file("cut.jpg", whole.substr(0, whole.size() / 2)), &warnings));
+    ASSERT_NO_THROW(image
+        = loadPicture(tree.file("cut.jpg", whole.substr(0, whole.size() / 2)), {}, &warnings));
     EXPECT_EQ(image.size(), QSize(128, 128));
     EXPECT_TRUE(warnings.contains("Premature end of JPEG file"))
         << warnings.join("; ").toStdString();
 
-    loadPicture(tree.file("whole.jpg", whole), &warnings);
+    loadPicture(tree.file("whole.jpg", whole), {}, &warnings);
     EXPECT_TRUE(warnings.isEmpty());
 }
 
@@ -291,4 +325,128 @@ TEST(GifAnimator, PaintsTheFrameStretchedOverTheParentsBackground)
     EXPECT_TRUE(near(shot.pixel(10 + 75, 20 + 25), blue, 0));
     EXPECT_TRUE(near(shot.pixel(10 + 2, 20 + 2), red, 0));
     EXPECT_TRUE(near(shot.pixel(10 + 97, 20 + 47), blue, 0));
+}
+
+TEST(PictureBounds, JpegsDecodeScaledDownToTheTargetNeverUp)
+{
+    TempTree tree;
+    const std::string wide = tree.file("wide.jpg", rgbJpeg(2000, 1000, red, blue));
+    const QImage fitted = loadPicture(wide, QSize(100, 80));
+    ASSERT_EQ(fitted.size(), QSize(100, 80));
+    EXPECT_TRUE(near(fitted.pixel(10, 40), red));
+    EXPECT_TRUE(near(fitted.pixel(90, 40), blue));
+    EXPECT_EQ(loadPicture(wide, QSize(500, 2000)).size(), QSize(500, 1000));
+    EXPECT_EQ(loadPicture(wide, QSize(3000, 3000)).size(), QSize(2000, 1000));
+    EXPECT_EQ(loadPicture(wide).size(), QSize(2000, 1000));
+
+    // A header declaring 16000 × 16000 over a few hundred bytes: libjpeg
+    // works at an eighth of that, never the 768 MB of the whole.
+    const std::string declared
+        = tree.file("declared.jpg", declaring(rgbJpeg(16, 16, red, red), 16000, 16000));
+    EXPECT_EQ(loadPicture(declared, QSize(161, 145)).size(), QSize(161, 145));
+    const long long growth = peakMemoryGrowth([&] { loadPicture(declared, QSize(161, 145)); });
+    EXPECT_GE(growth, 0);
+    EXPECT_LT(growth, 128 * MB);
+}
+
+TEST(PictureBounds, JpegsBeyondTheBoundsFailBeforeAllocating)
+{
+    TempTree tree;
+    const std::string small = rgbJpeg(16, 16, red, red);
+    const std::string huge = tree.file("huge.jpg", declaring(small, 65000, 65000));
+    ASSERT_LT(readFile(huge).size(), 1024u);
+    EXPECT_EQ(errorOf([&] { loadPicture(huge, QSize(161, 145)); }),
+        "The picture is too large to show (65000x65000 pixels)");
+    EXPECT_EQ(errorOf([&] { loadPicture(tree.file("over.jpg", declaring(small, 16384, 16385))); }),
+        "The picture is too large to show (16384x16385 pixels)");
+
+    // Within the pixel bound, but a progressive picture of four full-size
+    // components needs 2 GB of coefficients: libjpeg's own bound stops it.
+    std::vector<unsigned char> inks(16 * 16 * 4, 0);
+    const std::string deep = tree.file("deep.jpg",
+        declaring(jpegBytes(16, 16, 4, JCS_CMYK, inks, JCS_CMYK, true, true), 16384, 16384));
+    EXPECT_EQ(errorOf([&] { loadPicture(deep, QSize(161, 145)); }),
+        "Not enough memory for a 16384x16384 picture");
+
+    for (const std::string& path : { huge, deep }) {
+        const long long growth = peakMemoryGrowth([&] { loadPicture(path, QSize(161, 145)); });
+        EXPECT_GE(growth, 0);
+        EXPECT_LT(growth, 64 * MB) << path;
+    }
+}
+
+TEST(PictureBounds, ProgressiveJpegsDecodeUpToTheScanLimit)
+{
+    TempTree tree;
+    const std::string progressive = rgbJpeg(32, 16, red, blue, true);
+    const QImage image = loadPicture(tree.file("p.jpg", progressive));
+    ASSERT_EQ(image.size(), QSize(32, 16));
+    EXPECT_TRUE(near(image.pixel(4, 8), red));
+    EXPECT_TRUE(near(image.pixel(28, 8), blue));
+
+    EXPECT_EQ(loadPicture(tree.file("many.jpg", withRepeatedLastScan(progressive, 400))).size(),
+        QSize(32, 16));
+    EXPECT_EQ(errorOf([&] {
+        loadPicture(tree.file("bomb.jpg", withRepeatedLastScan(progressive, 5000)));
+    }),
+        "Too many scans in the JPEG file (more than 500)");
+}
+
+TEST(PictureBounds, LargeValidBmpsLoadAndShrinkToTheTarget)
+{
+    TempTree tree;
+    // Sparse files: headers, then a hole of black pixels.
+    const std::string colour = tree.file("6000.bmp", bmpHeader(6000, 6000, 24));
+    growSparse(colour, off_t(bmpHeader(6000, 6000, 24).size()) + 6000LL * 18000);
+    EXPECT_EQ(loadPicture(colour).size(), QSize(6000, 6000));
+
+    const std::string grey = tree.file("16000.bmp", bmpHeader(16000, 16000, 8));
+    growSparse(grey, off_t(bmpHeader(16000, 16000, 8).size()) + 16000LL * 16000);
+    const QImage fitted = loadPicture(grey, QSize(161, 145));
+    ASSERT_EQ(fitted.size(), QSize(161, 145));
+    EXPECT_TRUE(near(fitted.pixel(80, 70), qRgb(0, 0, 0), 0));
+    // The 256 MB of the decoded picture, never the 1 GB of it in 32 bits.
+    const long long growth = peakMemoryGrowth([&] { loadPicture(grey, QSize(161, 145)); });
+    EXPECT_GE(growth, 0);
+    EXPECT_LT(growth, 512 * MB);
+
+    // Stored top down: a negative height, the first row on top.
+    std::string topDown = bmpHeader(2, -2, 24);
+    topDown += std::string("\0\0\xff\0\0\xff\0\0", 8) + std::string("\xff\0\0\xff\0\0\0\0", 8);
+    const QImage upright = loadPicture(tree.file("top-down.bmp", topDown));
+    ASSERT_EQ(upright.size(), QSize(2, 2));
+    EXPECT_TRUE(near(upright.pixel(0, 0), red, 0));
+    EXPECT_TRUE(near(upright.pixel(0, 1), blue, 0));
+}
+
+TEST(PictureBounds, AbsurdOrHugeFilesFailFastWithBoundedMemory)
+{
+    TempTree tree;
+    std::string screen = gifBytes(1, 1, { 0 });
+    screen.replace(6, 4, "\xff\xff\xff\xff");
+    const std::string gif = tree.file("screen.gif", screen);
+    const QString tooLarge = "The picture is too large to show (65535x65535 pixels)";
+    EXPECT_EQ(errorOf([&] { loadPicture(gif); }), tooLarge);
+    GifAnimator animator(nullptr);
+    EXPECT_EQ(errorOf([&] { animator.load(gif); }), tooLarge);
+
+    // Headers alone declaring too much; a gigabyte that is no picture; a
+    // small picture and then a gigabyte of anything. The readers read only
+    // what they need.
+    std::vector<std::string> paths { gif, tree.file("wide.bmp", bmpHeader(16385, 16384, 8)),
+        tree.file("deep.bmp", bmpHeader(100000, -100000, 24)) };
+    for (const char* name : { "zeros.bmp", "zeros.gif", "zeros.ico" }) {
+        paths.push_back(tree.file(name));
+        growSparse(paths.back(), off_t(1) << 30);
+    }
+    for (const std::string& path : paths)
+        EXPECT_FALSE(errorOf([&] { loadPicture(path); }).isEmpty()) << path;
+    paths.push_back(tree.file("tail.bmp", encoded(QImage(4, 4, QImage::Format_RGB32), "bmp")));
+    growSparse(paths.back(), off_t(1) << 30);
+    EXPECT_EQ(loadPicture(paths.back()).size(), QSize(4, 4));
+    for (const std::string& path : paths) {
+        const long long growth = peakMemoryGrowth([&] { loadPicture(path); });
+        EXPECT_GE(growth, 0);
+        EXPECT_LT(growth, 64 * MB) << path;
+    }
 }

@@ -63,7 +63,9 @@ void TForm2::loadPicture(const Column& column, std::size_t pair)
         column.animator->load(column.label->path().value_or(std::string()));
         return;
     }
-    column.picture->setPicture(platform::loadPicture(std::string(column.list[pair])));
+    // Decoded no larger than the box shows it on this screen.
+    const QSize box = column.picture->size() * column.picture->devicePixelRatioF();
+    column.picture->setPicture(platform::loadPicture(std::string(column.list[pair]), box));
 }
 
 void TForm2::Button5Click()

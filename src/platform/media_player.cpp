@@ -1,10 +1,19 @@
 #include "platform/media_player.h"
 
 #include "base/exceptions.h"
+#include "fs/descriptor.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <gst/gst.h>
 #include <mutex>
 #include <optional>
+#include <sys/stat.h>
 
 namespace qevra::platform {
 
@@ -14,6 +23,8 @@ namespace {
 constexpr GstClockTime kOpenTimeout = 10 * GST_SECOND;
 // How long open() waits for the error text after a refused state change.
 constexpr GstClockTime kErrorTimeout = 1 * GST_SECOND;
+// How long one wait on the bus lasts before pending events run again.
+constexpr GstClockTime kWaitSlice = 20 * GST_MSECOND;
 
 QString noDeviceOpen()
 {
@@ -85,6 +96,16 @@ GstBusSyncReply keepUsefulMessages(GstBus*, GstMessage* message, gpointer)
 
 ObjectPtr<GstElement> makeSink(const std::string& factory, bool sync)
 {
+    if (factory.find('!') != std::string::npos) {
+        // A description of linked elements: a bin, used as it is.
+        GError* raw = nullptr;
+        ObjectPtr<GstElement> bin
+            = adoptElement(gst_parse_bin_from_description(factory.c_str(), TRUE, &raw));
+        ErrorPtr error(raw);
+        if (!bin || error)
+            throw Exception(textOf(std::move(error), QStringLiteral("Invalid sink description")));
+        return bin;
+    }
     ObjectPtr<GstElement> sink = adoptElement(gst_element_factory_make(factory.c_str(), nullptr));
     if (!sink)
         throw Exception(
@@ -126,12 +147,32 @@ QString errorText(GstMessage* message)
     return textOf(ErrorPtr(raw), QStringLiteral("Cannot open the file"));
 }
 
+// Takes the first message of `types` from the bus within `timeout`. It
+// waits in short slices and lets pending events run between them, so the
+// window repaints and its timers fire; user input waits, so no click or key
+// reaches the player while it is opening.
+MessagePtr popKeepingTheWindowLive(GstBus* bus, GstClockTime timeout, GstMessageType types)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::nanoseconds(timeout);
+    for (;;) {
+        const auto left
+            = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
+        const GstClockTime slice = std::min(kWaitSlice, GstClockTime(std::max<gint64>(left, 0)));
+        MessagePtr message(gst_bus_timed_pop_filtered(bus, slice, types));
+        if (message || Clock::now() >= deadline)
+            return message;
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+}
+
 // Waits until the pipeline, asked to pause, has prerolled; returns the
 // error text when it cannot.
 std::optional<QString> waitUntilPaused(const Pipeline& pipeline, GstStateChangeReturn change)
 {
     const auto error = [&](GstClockTime timeout) -> std::optional<QString> {
-        MessagePtr message(gst_bus_timed_pop_filtered(pipeline.bus(), timeout, GST_MESSAGE_ERROR));
+        MessagePtr message(popKeepingTheWindowLive(pipeline.bus(), timeout, GST_MESSAGE_ERROR));
         if (message)
             return errorText(message.get());
         return std::nullopt;
@@ -145,13 +186,67 @@ std::optional<QString> waitUntilPaused(const Pipeline& pipeline, GstStateChangeR
     case GST_STATE_CHANGE_ASYNC:
         break;
     }
-    MessagePtr message(gst_bus_timed_pop_filtered(
+    MessagePtr message(popKeepingTheWindowLive(
         pipeline.bus(), kOpenTimeout, GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_ASYNC_DONE)));
     if (!message)
         return QStringLiteral("Timed out opening the file");
     if (GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ERROR)
         return errorText(message.get());
     return std::nullopt;
+}
+
+QString displayName(const std::string& path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+// Why a file that exists cannot be played without GStreamer blocking on it
+// or following a link.
+QString refusal(const std::string& path, const fs::OpenedFile& opened)
+{
+    if (opened.error != ENXIO) {
+        return QStringLiteral("Could not open file \"%1\" for reading: %2.")
+            .arg(displayName(path), QString::fromLocal8Bit(std::strerror(opened.error)));
+    }
+    struct stat status = opened.status;
+    if (status.st_mode == 0) // a socket cannot be opened to look at it
+        ::lstat(path.c_str(), &status);
+    const char* kind = "not a regular file";
+    if (S_ISFIFO(status.st_mode))
+        kind = "a named pipe, not a regular file";
+    else if (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode))
+        kind = "a device, not a regular file";
+    else if (S_ISSOCK(status.st_mode))
+        kind = "a socket, not a regular file";
+    return QStringLiteral("\"%1\" is %2.").arg(displayName(path), QLatin1String(kind));
+}
+
+// The file the player is given, checked like every previewed file: opened
+// without blocking and without following a link, and a regular file. The
+// player then reads that very file through /proc/self/fd while `fd` stays
+// open, so a name swapped for a pipe after the check cannot reach it. A
+// missing file and a directory are left to GStreamer, which reports them at
+// once in its own words.
+struct CheckedFile {
+    fs::Descriptor fd;
+    std::string location;
+};
+
+CheckedFile checkFile(const std::string& path)
+{
+    fs::OpenedFile opened = fs::openRegularFile(path);
+    if (!opened.fd) {
+        if (opened.error == ENOENT || opened.error == EISDIR)
+            return { fs::Descriptor(), path };
+        throw Exception(refusal(path, opened));
+    }
+    CheckedFile checked { std::move(opened.fd), path };
+    const std::string byDescriptor = "/proc/self/fd/" + std::to_string(checked.fd.get());
+    struct stat seen { };
+    if (::stat(byDescriptor.c_str(), &seen) == 0 && seen.st_dev == opened.status.st_dev
+        && seen.st_ino == opened.status.st_ino)
+        checked.location = byDescriptor;
+    return checked;
 }
 
 } // namespace
@@ -161,6 +256,9 @@ struct MediaPlayer::Impl {
     std::string audioSinkFactory;
     std::string videoSinkFactory;
     bool syncSinks = true;
+    // The open file, kept open for the pipeline, which reads it by its
+    // descriptor's name (and opens it again when restarted).
+    fs::Descriptor file;
     std::unique_ptr<Pipeline> pipeline;
     // The end of the stream was reported since the file was opened or
     // rewound.
@@ -233,9 +331,10 @@ void MediaPlayer::open()
         throw Exception(QStringLiteral("\"%1\" is not an absolute file name")
                             .arg(QString::fromLocal8Bit(path.data(), qsizetype(path.size()))));
     ensureGstreamer();
+    CheckedFile checked = checkFile(path);
 
     GError* rawError = nullptr;
-    StringPtr uri(gst_filename_to_uri(path.c_str(), &rawError));
+    StringPtr uri(gst_filename_to_uri(checked.location.c_str(), &rawError));
     if (!uri)
         throw Exception(textOf(ErrorPtr(rawError), QStringLiteral("Invalid file name")));
 
@@ -256,6 +355,7 @@ void MediaPlayer::open()
     if (std::optional<QString> failure = waitUntilPaused(*pipeline, change))
         throw Exception(*failure);
     d_->pipeline = std::move(pipeline);
+    d_->file = std::move(checked.fd);
     d_->reachedEnd = false;
 }
 
@@ -279,6 +379,7 @@ void MediaPlayer::stop()
 void MediaPlayer::close()
 {
     d_->pipeline.reset();
+    d_->file.reset();
     d_->reachedEnd = false;
 }
 

@@ -3,7 +3,6 @@
 #include "base/exceptions.h"
 #include "fs/descriptor.h"
 
-#include <QBuffer>
 #include <QByteArray>
 #include <QFile>
 #include <QImageReader>
@@ -12,6 +11,7 @@
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -31,47 +31,114 @@ namespace {
     throw Exception(QString::fromLocal8Bit(std::strerror(code)));
 }
 
+QString tooLarge(qint64 width, qint64 height)
+{
+    return QStringLiteral("The picture is too large to show (%1x%2 pixels)").arg(width).arg(height);
+}
+
+// Opens the file by its exact bytes, never blocking on a pipe or device and
+// never through a link; the file system's own words when it cannot.
+fs::Descriptor openChecked(const std::string& path)
+{
+    fs::OpenedFile opened = fs::openRegularFile(path);
+    if (!opened.fd)
+        throwSystemError(opened.error);
+    return std::move(opened.fd);
+}
+
 struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
-// Opens the file by its exact bytes, never blocking on a pipe or device and
-// never through a link; the file system's own words when it cannot.
+// The same as a stdio stream, for libjpeg's file source.
 FilePtr openForReading(const std::string& path)
 {
-    fs::OpenedFile opened = fs::openRegularFile(path);
-    if (!opened.fd)
-        throwSystemError(opened.error);
-    FILE* stream = ::fdopen(opened.fd.get(), "rb");
+    fs::Descriptor fd = openChecked(path);
+    FILE* stream = ::fdopen(fd.get(), "rb");
     if (!stream)
         throwSystemError(errno);
-    opened.fd.release();
+    fd.release();
     return FilePtr(stream);
 }
 
-QByteArray readAll(FILE* file)
+// A picture larger than `fitTo` shrunk to it in each direction where it is
+// larger; the picture box stretches it anyway, so the aspect is not kept.
+QImage fitInto(QImage image, QSize fitTo)
 {
-    QByteArray bytes;
-    char chunk[64 * 1024];
-    for (;;) {
-        const std::size_t count = std::fread(chunk, 1, sizeof chunk, file);
-        bytes.append(chunk, static_cast<qsizetype>(count));
-        if (count < sizeof chunk) {
-            if (std::ferror(file))
-                throwSystemError(errno);
-            return bytes;
-        }
-    }
+    if (fitTo.width() <= 0 || fitTo.height() <= 0)
+        return image;
+    const QSize target = image.size().boundedTo(fitTo);
+    if (target == image.size())
+        return image;
+    // A picture many times the target first drops rows and columns in its
+    // own format, so that smoothing never turns the whole of a large indexed
+    // picture into 32-bit pixels.
+    constexpr int kCoarseFactor = 4;
+    const QSize coarse = image.size().boundedTo(target * kCoarseFactor);
+    if (coarse != image.size())
+        image = image.scaled(coarse, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    return image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
-QImage decodeWithQt(QByteArray bytes, const char* format)
+// --- BMP, GIF and ICO through Qt's readers ----------------------------------
+
+// The logical screen a GIF's header declares: two little-endian 16-bit
+// numbers after "GIF87a" or "GIF89a". Read from the header's bytes alone;
+// Qt's reader would scan the whole file to give a size.
+QSize gifScreen(int fd)
 {
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, format);
+    unsigned char header[10];
+    if (::pread(fd, header, sizeof header, 0) != ssize_t(sizeof header)
+        || std::memcmp(header, "GIF", 3) != 0)
+        return QSize();
+    return QSize(header[6] | header[7] << 8, header[8] | header[9] << 8);
+}
+
+// Qt's readers refuse to allocate more than QImageReader's allocation limit,
+// a setting of the whole program (128 MB unless changed). Sets it for one
+// picture, as long as this lives: room for `pixels` at four bytes each,
+// which is how the readers count.
+class AllocationLimit {
+public:
+    explicit AllocationLimit(qint64 pixels)
+        : saved_(QImageReader::allocationLimit())
+    {
+        QImageReader::setAllocationLimit(int((pixels * 4 >> 20) + 1));
+    }
+    ~AllocationLimit() { QImageReader::setAllocationLimit(saved_); }
+    AllocationLimit(const AllocationLimit&) = delete;
+    AllocationLimit& operator=(const AllocationLimit&) = delete;
+
+private:
+    int saved_;
+};
+
+// Decodes the open file with Qt's reader for `format`, reading from the file
+// only what the reader asks for. The size the header declares decides how
+// much the reader may allocate; a size beyond the bound is refused before
+// anything is decoded. When the header does not say, the reader may
+// allocate up to the bound.
+QImage decodeWithQt(int fd, const char* format)
+{
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+        throw Exception(file.errorString());
+    QImageReader reader(&file, format);
     // The name chose the decoder; a PNG called .bmp is not a BMP.
     reader.setAutoDetectImageFormat(false);
+
+    const QSize declared = std::strcmp(format, "gif") == 0 ? gifScreen(fd) : reader.size();
+    qint64 pixels = kMaxPicturePixels;
+    // A BMP stored top down declares a negative height.
+    if (declared.width() > 0 && declared.height() != 0) {
+        const qint64 width = declared.width();
+        const qint64 height = std::abs(qint64(declared.height()));
+        if (width * height > kMaxPicturePixels)
+            throw Exception(tooLarge(width, height));
+        pixels = width * height;
+    }
+    const AllocationLimit limit(pixels);
     QImage image = reader.read();
     if (image.isNull())
         throw Exception(reader.errorString());
@@ -99,13 +166,40 @@ struct JpegErrors {
 struct JpegSession {
     jpeg_decompress_struct info;
     JpegErrors errors;
+    jpeg_progress_mgr progress;
 };
 static_assert(std::is_trivially_destructible_v<JpegSession>);
+
+// libjpeg's working memory: its whole-image buffers (those of a progressive
+// or multi-scan picture) must fit in it, as libjpeg here has no backing
+// store on disk.
+constexpr long kJpegMemory = long(kMaxPicturePixels * 4);
 
 [[noreturn]] void jpegErrorExit(j_common_ptr info)
 {
     auto* errors = reinterpret_cast<JpegErrors*>(info->err);
-    errors->base.format_message(info, errors->message);
+    if (errors->base.msg_code == JERR_NO_BACKING_STORE && info->is_decompressor) {
+        // "Backing store not supported": what it means here.
+        const auto* decompress = reinterpret_cast<j_decompress_ptr>(info);
+        std::snprintf(errors->message, sizeof errors->message,
+            "Not enough memory for a %ux%u picture", decompress->image_width,
+            decompress->image_height);
+    } else {
+        errors->base.format_message(info, errors->message);
+    }
+    std::longjmp(errors->jump, 1);
+}
+
+// Called between the scans (and rows) that jpeg_start_decompress absorbs:
+// ends a file of too many scans the way an error would.
+void jpegProgress(j_common_ptr common)
+{
+    const auto* info = reinterpret_cast<j_decompress_ptr>(common);
+    if (info->input_scan_number <= kMaxJpegScans)
+        return;
+    auto* errors = reinterpret_cast<JpegErrors*>(common->err);
+    std::snprintf(errors->message, sizeof errors->message,
+        "Too many scans in the JPEG file (more than %d)", kMaxJpegScans);
     std::longjmp(errors->jump, 1);
 }
 
@@ -124,13 +218,24 @@ void jpegOutputMessage(j_common_ptr)
 {
 }
 
-bool jpegStart(JpegSession* session, FILE* file)
+enum class JpegStart { Started, Failed, TooLarge };
+
+// Reads the header and starts decompressing, scaled down by libjpeg to the
+// smallest eighth of the picture that still covers fitWidth × fitHeight
+// (when both are positive).
+JpegStart jpegStart(JpegSession* session, FILE* file, int fitWidth, int fitHeight)
 {
     if (setjmp(session->errors.jump))
-        return false;
+        return JpegStart::Failed;
     jpeg_create_decompress(&session->info);
+    session->info.mem->max_memory_to_use = kJpegMemory;
+    session->progress.progress_monitor = jpegProgress;
+    session->info.progress = &session->progress;
     jpeg_stdio_src(&session->info, file);
     jpeg_read_header(&session->info, TRUE);
+    // Nothing is allocated for the picture yet: the header alone decides.
+    if (qint64(session->info.image_width) * session->info.image_height > kMaxPicturePixels)
+        return JpegStart::TooLarge;
     switch (session->info.jpeg_color_space) {
     case JCS_GRAYSCALE:
         session->info.out_color_space = JCS_GRAYSCALE;
@@ -144,8 +249,19 @@ bool jpegStart(JpegSession* session, FILE* file)
         session->info.out_color_space = JCS_RGB;
         break;
     }
+    if (fitWidth > 0 && fitHeight > 0) {
+        session->info.scale_denom = 8;
+        for (unsigned eighths = 1; eighths <= 8; ++eighths) {
+            session->info.scale_num = eighths;
+            jpeg_calc_output_dimensions(&session->info);
+            if (session->info.output_width >= JDIMENSION(fitWidth)
+                && session->info.output_height >= JDIMENSION(fitHeight))
+                break;
+        }
+    }
+    // For a progressive or multi-scan file this reads every scan.
     jpeg_start_decompress(&session->info);
-    return true;
+    return JpegStart::Started;
 }
 
 bool jpegReadRows(JpegSession* session, unsigned char* bits, qsizetype bytesPerLine)
@@ -217,15 +333,21 @@ void cmykToRgb(QImage& image, bool inverted)
     }
 }
 
-QImage loadJpeg(const std::string& path, QStringList* warnings)
+QImage loadJpeg(const std::string& path, QSize fitTo, QStringList* warnings)
 {
     const FilePtr file = openForReading(path);
     JpegDecoder decoder;
     JpegSession* session = decoder.session();
-    if (!jpegStart(session, file.get()))
-        throw Exception(decoder.error());
-
     const jpeg_decompress_struct& info = session->info;
+    switch (jpegStart(session, file.get(), fitTo.width(), fitTo.height())) {
+    case JpegStart::Started:
+        break;
+    case JpegStart::Failed:
+        throw Exception(decoder.error());
+    case JpegStart::TooLarge:
+        throw Exception(tooLarge(info.image_width, info.image_height));
+    }
+
     QImage::Format format = QImage::Format_RGB888;
     if (info.out_color_space == JCS_GRAYSCALE)
         format = QImage::Format_Grayscale8;
@@ -248,7 +370,7 @@ QImage loadJpeg(const std::string& path, QStringList* warnings)
         if (!finished)
             *warnings << decoder.error();
     }
-    return image;
+    return fitInto(std::move(image), fitTo);
 }
 
 std::string asciiLower(std::string text)
@@ -260,7 +382,7 @@ std::string asciiLower(std::string text)
 
 } // namespace
 
-QImage loadPicture(const std::string& path, QStringList* warnings)
+QImage loadPicture(const std::string& path, QSize fitTo, QStringList* warnings)
 {
     if (warnings)
         warnings->clear();
@@ -268,11 +390,11 @@ QImage loadPicture(const std::string& path, QStringList* warnings)
     const std::string extension = dot == std::string::npos ? std::string() : path.substr(dot + 1);
     const std::string key = asciiLower(extension);
     if (key == "jpg" || key == "jpeg")
-        return loadJpeg(path, warnings);
+        return loadJpeg(path, fitTo, warnings);
     // Windows metafiles (.wmf, .emf) have no reader here and count as unknown.
     if (key == "bmp" || key == "gif" || key == "ico") {
-        const FilePtr file = openForReading(path);
-        return decodeWithQt(readAll(file.get()), key.c_str());
+        const fs::Descriptor file = openChecked(path);
+        return fitInto(decodeWithQt(file.get(), key.c_str()), fitTo);
     }
     throw Exception(QStringLiteral("Unknown picture file extension (.%1)")
                         .arg(QFile::decodeName(QByteArray::fromStdString(extension))));
@@ -280,14 +402,10 @@ QImage loadPicture(const std::string& path, QStringList* warnings)
 
 GifPicture loadGif(const std::string& path)
 {
-    const FilePtr file = openForReading(path);
-    const QByteArray bytes = readAll(file.get());
+    const fs::Descriptor file = openChecked(path);
     GifPicture gif;
-    gif.firstFrame = decodeWithQt(bytes, "gif");
-    // The logical screen: two little-endian 16-bit numbers after "GIF89a".
-    const auto at = [&bytes](int i) { return static_cast<int>(static_cast<uchar>(bytes[i])); };
-    if (bytes.size() >= 10)
-        gif.screen = QSize(at(6) | at(7) << 8, at(8) | at(9) << 8);
+    gif.firstFrame = decodeWithQt(file.get(), "gif");
+    gif.screen = gifScreen(file.get());
     if (gif.screen.isEmpty())
         gif.screen = gif.firstFrame.size();
     return gif;

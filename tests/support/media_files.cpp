@@ -3,8 +3,12 @@
 #include <QBuffer>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <numbers>
+#include <unistd.h>
 
 namespace qevra::testing {
 
@@ -53,6 +57,65 @@ static void appendLittleEndian(std::string& out, std::uint32_t value, int bytes)
 {
     for (int i = 0; i < bytes; ++i)
         out += char((value >> (8 * i)) & 0xff);
+}
+
+std::string bmpHeader(int width, int height, int bitsPerPixel)
+{
+    const int colours = bitsPerPixel == 8 ? 256 : 0;
+    const std::uint32_t offset = 14 + 40 + 4 * colours;
+    const std::uint32_t rowBytes = (std::uint32_t(width) * bitsPerPixel + 31) / 32 * 4;
+    const std::uint32_t dataBytes = rowBytes * std::uint32_t(std::abs(height));
+    std::string out = "BM";
+    appendLittleEndian(out, offset + dataBytes, 4);
+    appendLittleEndian(out, 0, 4); // reserved
+    appendLittleEndian(out, offset, 4);
+    appendLittleEndian(out, 40, 4); // info header size
+    appendLittleEndian(out, std::uint32_t(width), 4);
+    appendLittleEndian(out, std::uint32_t(height), 4);
+    appendLittleEndian(out, 1, 2); // planes
+    appendLittleEndian(out, std::uint32_t(bitsPerPixel), 2);
+    appendLittleEndian(out, 0, 4); // no compression
+    appendLittleEndian(out, dataBytes, 4);
+    appendLittleEndian(out, 2835, 4); // 72 dpi
+    appendLittleEndian(out, 2835, 4);
+    appendLittleEndian(out, std::uint32_t(colours), 4);
+    appendLittleEndian(out, 0, 4);
+    for (int grey = 0; grey < colours; ++grey)
+        appendLittleEndian(out, std::uint32_t(grey * 0x010101), 4);
+    return out;
+}
+
+void growSparse(const std::string& path, off_t size)
+{
+    EXPECT_EQ(::truncate(path.c_str(), size), 0) << path;
+}
+
+static long long peakResidentBytes()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stoll(line.substr(6)) * 1024;
+    }
+    return -1;
+}
+
+long long peakMemoryGrowth(const std::function<void()>& work)
+{
+    // Forget the peak reached so far: it restarts from what is resident now.
+    FILE* reset = std::fopen("/proc/self/clear_refs", "w");
+    if (!reset)
+        return -1;
+    const bool written = std::fputs("5", reset) >= 0;
+    if (std::fclose(reset) != 0 || !written)
+        return -1;
+    const long long before = peakResidentBytes();
+    try {
+        work();
+    } catch (...) {
+    }
+    const long long after = peakResidentBytes();
+    return before < 0 || after < 0 ? -1 : after - before;
 }
 
 std::string wavContent(double seconds)
