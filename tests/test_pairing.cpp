@@ -47,7 +47,7 @@ std::vector<Row> byName(const PathList& candidates)
 
 // Name pairing of real files, each identified without following a final
 // link; the stamps it took go to `stamps`.
-std::vector<Row> byNameOfFiles(const PathList& candidates, StampList& stamps)
+std::vector<Row> byNameOfFiles(const PathList& candidates, StampList& stamps, unsigned threads = 0)
 {
     std::vector<Row> rows;
     pairByName(
@@ -55,7 +55,7 @@ std::vector<Row> byNameOfFiles(const PathList& candidates, StampList& stamps)
         [](const std::string& path) {
             return realFileSystem().examine(path, qevra::fs::Resolve::NoFinalLink);
         },
-        rows, stamps);
+        rows, stamps, {}, threads);
     return rows;
 }
 
@@ -351,13 +351,34 @@ TEST(PairByName, OneFileUnderTwoPathsNeverPairsWithItself)
 
     PathList withCopy = aliases;
     withCopy.append(tree.file("copy/precious.txt", "x"));
-    const std::vector<Row> rows = byNameOfFiles(withCopy, stamps);
     std::vector<Row> expected;
     for (std::uint32_t i = 0; i < 6; ++i)
         expected.push_back({ 6, i });
     for (std::uint32_t j = 0; j < 6; ++j)
         expected.push_back({ j, 6 });
-    EXPECT_EQ(rows, expected);
+    EXPECT_EQ(byNameOfFiles(withCopy, stamps), expected);
+    // Identified ahead on worker threads, the same.
+    EXPECT_EQ(byNameOfFiles(withCopy, stamps, 3), expected);
+}
+
+TEST(PairByName, IdentifyingAheadGivesTheSameRowsAndStamps)
+{
+    // Many groups of namesakes, some of them one file under two paths.
+    TempTree tree;
+    PathList candidates;
+    for (int k = 0; k < 1500; ++k) {
+        const std::string name = "n" + std::to_string(k % 400);
+        const std::string path = tree.file("d" + std::to_string(k % 7) + "/" + name, "x");
+        candidates.append(path);
+        if (k % 97 == 0)
+            candidates.append(tree.root() + "/./d" + std::to_string(k % 7) + "/" + name);
+    }
+    StampList here;
+    StampList ahead;
+    const std::vector<Row> rows = byNameOfFiles(candidates, here);
+    EXPECT_EQ(byNameOfFiles(candidates, ahead, 4), rows);
+    EXPECT_EQ(ahead, here);
+    EXPECT_FALSE(rows.empty());
 }
 
 TEST(PairByName, OnlyRecurringNamesAreIdentified)

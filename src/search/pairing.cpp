@@ -2,6 +2,7 @@
 #include "search/pairing.h"
 
 #include "search/content_stage.h"
+#include "search/work_ahead.h"
 
 #include <xxhash.h>
 
@@ -32,9 +33,8 @@ struct Keyed {
 // next place of another class, so passing over a file's own places costs at
 // most one step per row written.
 void classifyGroup(const PathList& candidates, const std::vector<std::uint32_t>& members,
-    std::uint32_t begin, std::uint32_t end,
-    const std::function<std::optional<fs::FileStamp>(const std::string&)>& identify,
-    StampList& stamps, std::vector<std::uint32_t>& cls, std::vector<std::uint32_t>& skip)
+    std::uint32_t begin, std::uint32_t end, StampList& stamps, std::vector<std::uint32_t>& cls,
+    std::vector<std::uint32_t>& skip)
 {
     std::vector<std::uint32_t> order(end - begin);
     std::iota(order.begin(), order.end(), begin);
@@ -42,8 +42,8 @@ void classifyGroup(const PathList& candidates, const std::vector<std::uint32_t>&
         const int byPath = candidates[members[a]].compare(candidates[members[b]]);
         return byPath != 0 ? byPath < 0 : a < b;
     });
-    // One identification per distinct path; a path that cannot be
-    // identified is a file of its own.
+    // The places of one path share the stamp of its first; a path that
+    // could not be identified is a file of its own.
     std::vector<std::uint32_t> pathClass(end - begin);
     for (std::size_t k = 0; k < order.size(); ++k) {
         const std::uint32_t at = order[k];
@@ -54,9 +54,6 @@ void classifyGroup(const PathList& candidates, const std::vector<std::uint32_t>&
             continue;
         }
         pathClass[at - begin] = at;
-        if (identify)
-            stamps[candidate]
-                = identify(std::string(candidates[candidate])).value_or(fs::FileStamp());
     }
     const auto key = [&](std::uint32_t at) {
         const fs::FileStamp& stamp = stamps[members[at]];
@@ -81,7 +78,8 @@ void classifyGroup(const PathList& candidates, const std::vector<std::uint32_t>&
 
 void pairByName(const PathList& candidates,
     const std::function<std::optional<fs::FileStamp>(const std::string&)>& identify,
-    std::vector<Row>& rows, StampList& stamps, const std::function<void(std::size_t)>& atOuter)
+    std::vector<Row>& rows, StampList& stamps, const std::function<void(std::size_t)>& atOuter,
+    unsigned threads)
 {
     const std::size_t count = candidates.size();
     stamps.assign(count, fs::FileStamp());
@@ -127,11 +125,34 @@ void pairByName(const PathList& candidates,
     groupStarts.push_back(static_cast<std::uint32_t>(members.size()));
     std::vector<Keyed>().swap(keyed);
 
-    // A group is split into files when its first candidate's turn comes, so
-    // that identifying its files is spread over the outer steps.
+    // The members are identified in the order the outer steps reach their
+    // groups (by each group's first candidate), on worker threads ahead of
+    // the outer steps when there are any; a group is split into files when
+    // its first candidate's turn comes.
+    const std::size_t groups = groupStarts.size() - 1;
+    std::vector<std::uint32_t> groupOrder(groups);
+    std::iota(groupOrder.begin(), groupOrder.end(), 0u);
+    std::sort(groupOrder.begin(), groupOrder.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return members[groupStarts[a]] < members[groupStarts[b]];
+    });
+    std::vector<std::uint32_t> toIdentify;
+    std::vector<std::size_t> identifiedBy(groups, 0);
+    if (identify) {
+        toIdentify.reserve(members.size());
+        for (const std::uint32_t g : groupOrder) {
+            for (std::uint32_t p = groupStarts[g]; p < groupStarts[g + 1]; ++p)
+                toIdentify.push_back(p);
+            identifiedBy[g] = toIdentify.size();
+        }
+    }
+    std::vector<std::uint32_t>().swap(groupOrder);
+    WorkAhead ahead(toIdentify.size(), threads, [&](std::size_t k) {
+        const std::uint32_t candidate = members[toIdentify[k]];
+        stamps[candidate] = identify(std::string(candidates[candidate])).value_or(fs::FileStamp());
+    });
     std::vector<std::uint32_t> cls(members.size());
     std::vector<std::uint32_t> skip(members.size());
-    std::vector<bool> classified(groupStarts.size(), false);
+    std::vector<bool> classified(groups, false);
     for (std::uint32_t i = 0; i < count; ++i) {
         if (atOuter)
             atOuter(i);
@@ -142,7 +163,9 @@ void pairByName(const PathList& candidates,
         const std::uint32_t begin = groupStarts[group];
         const std::uint32_t end = groupStarts[group + 1];
         if (!classified[group]) {
-            classifyGroup(candidates, members, begin, end, identify, stamps, cls, skip);
+            if (identifiedBy[group] > 0)
+                ahead.waitFor(identifiedBy[group] - 1);
+            classifyGroup(candidates, members, begin, end, stamps, cls, skip);
             classified[group] = true;
         }
         const std::uint32_t own = cls[at];

@@ -31,14 +31,15 @@ using StampList = std::vector<fs::FileStamp>;
 // it, every inner candidate j in ascending order, the row is (j, i): a pair
 // a < b thus gives (b, a) at outer step a and (a, b) at outer step b.
 // Only candidates whose name recurs are identified, through `identify`,
-// once per distinct path, when their name's turn comes; their stamps go to
-// `stamps` (resized to the candidates). Time grows with candidates plus
-// rows (grouping by name), never n × n. `atOuter(i)` runs at the start of
-// each outer step. The rows are appended.
+// before their name's turn comes (ahead of the outer steps on `threads`
+// workers, which `identify` must then allow; with none, at that turn on the
+// calling thread); their stamps go to `stamps` (resized to the candidates).
+// Time grows with candidates plus rows (grouping by name), never n × n.
+// `atOuter(i)` runs at the start of each outer step. The rows are appended.
 void pairByName(const PathList& candidates,
     const std::function<std::optional<fs::FileStamp>(const std::string&)>& identify,
-    std::vector<Row>& rows, StampList& stamps,
-    const std::function<void(std::size_t)>& atOuter = {});
+    std::vector<Row>& rows, StampList& stamps, const std::function<void(std::size_t)>& atOuter = {},
+    unsigned threads = 0);
 
 // Pairs candidates of equal key as they come: adding candidate i appends
 // (k, i) for every earlier k of the same key, ascending, whose path and

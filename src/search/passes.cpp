@@ -59,7 +59,8 @@ void TForm1::funk()
         [this](const std::string& path) {
             return services_.fileSystem.examine(path, fs::Resolve::NoFinalLink);
         },
-        rows, candidateStamps, [this, n](std::size_t i) { step(search::Phase::Naming, i, n); });
+        rows, candidateStamps, [this, n](std::size_t i) { step(search::Phase::Naming, i, n); },
+        measureThreads);
     appendRows(rows);
     rows = {};
 

@@ -1,0 +1,71 @@
+#include "search/work_ahead.h"
+
+#include <algorithm>
+
+namespace qevra::search {
+
+WorkAhead::WorkAhead(std::size_t count, unsigned threads, std::function<void(std::size_t)> work)
+    : count_(count)
+    , work_(std::move(work))
+    , chunks_((count + kChunk - 1) / kChunk)
+    , done_(chunks_, false)
+{
+    try {
+        for (unsigned t = 0; t < threads && t < chunks_; ++t)
+            workers_.emplace_back([this] { this->work(); });
+    } catch (...) {
+        // Fewer workers, or none: then the caller works.
+    }
+}
+
+WorkAhead::~WorkAhead()
+{
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& worker : workers_)
+        worker.join();
+}
+
+void WorkAhead::waitFor(std::size_t i)
+{
+    if (workers_.empty()) {
+        while (doneHere_ <= i && doneHere_ < count_)
+            work_(doneHere_++);
+        return;
+    }
+    const std::size_t chunk = i / kChunk;
+    std::unique_lock lock(mutex_);
+    if (chunk > current_) {
+        current_ = chunk;
+        changed_.notify_all();
+    }
+    changed_.wait(lock, [&] { return bool(done_[chunk]); });
+}
+
+void WorkAhead::work()
+{
+    for (;;) {
+        std::size_t chunk = 0;
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock,
+                [&] { return stopping_ || next_ >= chunks_ || next_ < current_ + kChunksAhead; });
+            if (stopping_ || next_ >= chunks_)
+                return;
+            chunk = next_++;
+        }
+        const std::size_t end = std::min((chunk + 1) * kChunk, count_);
+        for (std::size_t i = chunk * kChunk; i < end; ++i)
+            work_(i);
+        {
+            std::lock_guard lock(mutex_);
+            done_[chunk] = true;
+        }
+        changed_.notify_all();
+    }
+}
+
+} // namespace qevra::search
