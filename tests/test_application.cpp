@@ -247,8 +247,9 @@ TEST(ProgressBarDrawing, FilledPartFollowsPositionOverMaximum)
     bar.setMaximum(4);
     EXPECT_TRUE(bar.setPosition(1));
     const QImage image = bar.grab().toImage();
-    const QColor filled = bar.palette().color(QPalette::Highlight);
-    const QColor empty = bar.palette().color(QPalette::Base);
+    // Palette colours may carry 16-bit components; pixels are 8-bit.
+    const QColor filled(bar.palette().color(QPalette::Highlight).rgb());
+    const QColor empty(bar.palette().color(QPalette::Dark).rgb());
     EXPECT_EQ(image.pixelColor(24, 7), filled);
     EXPECT_EQ(image.pixelColor(25, 7), empty);
     EXPECT_EQ(image.pixelColor(99, 7), empty);

@@ -15,27 +15,6 @@ namespace {
 
 class Editor : public FormsTest {
 protected:
-    // Puts pairs into the hidden lists as a pass would, then shows the
-    // editor in place of the main window.
-    void showPairs(const std::vector<std::pair<std::string, std::string>>& pairs)
-    {
-        form2->clearNameLists();
-        form1->ListBox1.clear();
-        form1->ListBox2.clear();
-        form1->ListBox3.clear();
-        for (const auto& [first, second] : pairs) {
-            form1->ListBox1.append(first);
-            form1->ListBox2.append(std::uint32_t(form1->ListBox1.size() - 1));
-            form1->ListBox1.append(second);
-            form1->ListBox3.append(std::uint32_t(form1->ListBox1.size() - 1));
-        }
-        form2->fsListBox1->names()->appendFromColumn();
-        form2->fsListBox2->names()->appendFromColumn();
-        form1->hide();
-        form2->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form2.get()));
-    }
-
     // Puts candidates and rows of candidate indexes into the hidden lists
     // and shows the editor.
     void showRows(const std::vector<std::string>& candidates,

@@ -1,5 +1,6 @@
 #include "about/about_box.h"
 
+#include "controls/palette.h"
 #include "platform/fonts.h"
 #include "platform/services.h"
 
@@ -40,9 +41,7 @@ TAboutBox::TAboutBox(QWidget* parent)
 {
     setWindowTitle(QStringLiteral("О программе"));
     setFixedSize(309, 177);
-    QPalette colours = palette();
-    colours.setColor(QPalette::Window, QColor(240, 251, 255));
-    setPalette(colours);
+    setPalette(controls::programPalette());
     setAutoFillBackground(true);
     setFont(aboutFont(16));
 

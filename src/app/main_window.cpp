@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "about/about_box.h"
+#include "controls/palette.h"
 #include "editor/copies_editor.h"
 #include "platform/fonts.h"
 #include "platform/services.h"
@@ -14,8 +15,6 @@
 namespace qevra {
 
 namespace {
-
-const QColor kWindowColour(240, 251, 255);
 
 QString shown(const std::string& path)
 {
@@ -56,9 +55,7 @@ TForm1::TForm1(QWidget* parent)
     setFixedSize(495, 140);
     move(252, 141);
     setFont(platform::windowFont(11));
-    QPalette colours = palette();
-    colours.setColor(QPalette::Window, kWindowColour);
-    setPalette(colours);
+    setPalette(controls::programPalette());
     setAutoFillBackground(true);
     setMouseTracking(true);
 
@@ -87,9 +84,9 @@ TForm1::TForm1(QWidget* parent)
     proComboBox1->setMaxVisibleItems(8);
     proComboBox1->setCurrentIndex(-1);
     proComboBox1->setEditText(QString());
+    // The box's drop-down button takes the window colour as well.
     QPalette boxColours = proComboBox1->palette();
-    boxColours.setColor(QPalette::Base, kWindowColour);
-    boxColours.setColor(QPalette::Button, kWindowColour);
+    boxColours.setColor(QPalette::Button, controls::windowColour());
     proComboBox1->setPalette(boxColours);
     fsBitBtn4 = new TxpButton(QStringLiteral("Стоп"), this);
     fsBitBtn4->setGeometry(280, 54, 77, 22);
@@ -130,7 +127,7 @@ TForm1::TForm1(QWidget* parent)
     CheckBox2->OnClick = [this](QObject*) { xpCheckBox1Click(); };
     CheckBox3->OnClick = [this](QObject*) { xpCheckBox2Click(); };
     for (controls::TxpCheckBox* box : { checkbox1, CheckBox2, CheckBox3 }) {
-        box->setColor(kWindowColour);
+        box->setColor(controls::windowColour());
         box->setBoxFont(platform::windowFont(11));
         box->setCursor(Qt::PointingHandCursor);
     }

@@ -1,5 +1,7 @@
 #include "controls/owner_drawn.h"
 
+#include "controls/palette.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -79,6 +81,9 @@ OwnerDrawnControl::OwnerDrawnControl(
     , caption_(caption)
     , mouseRepaint_(mouseRepaint)
 {
+    // The face is drawn in fixed light colours, so the caption and the
+    // system colours never come from the desktop's scheme.
+    setPalette(programPalette());
 }
 
 void OwnerDrawnControl::setCaption(const QString& caption)

@@ -45,7 +45,9 @@ void ProgressBar::paintEvent(QPaintEvent*)
     QPainter painter(this);
     const int filled = filledWidth(width(), position_, max_);
     painter.fillRect(QRect(0, 0, filled, height()), palette().color(QPalette::Highlight));
-    painter.fillRect(QRect(filled, 0, width() - filled, height()), palette().color(QPalette::Base));
+    // The unfilled part stands out from the window as a darker grey, so an
+    // empty bar is still seen as a bar.
+    painter.fillRect(QRect(filled, 0, width() - filled, height()), palette().color(QPalette::Dark));
 }
 
 } // namespace qevra::controls

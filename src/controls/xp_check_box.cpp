@@ -1,6 +1,7 @@
 #include "controls/xp_check_box.h"
 
 #include "controls/gradient.h"
+#include "controls/palette.h"
 
 #include <QFocusEvent>
 #include <QFontMetrics>
@@ -38,7 +39,7 @@ TxpCheckBox::TxpCheckBox(QWidget* parent)
 
 TxpCheckBox::TxpCheckBox(const QString& caption, QWidget* parent)
     : OwnerDrawnControl(caption, MouseRepaint::Scheduled, parent)
-    , color_(palette().color(QPalette::Active, QPalette::Button))
+    , color_(programColour(QPalette::Button))
 {
     resize(97, 17);
     setFocusPolicy(Qt::StrongFocus);

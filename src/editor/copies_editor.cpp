@@ -1,16 +1,13 @@
 #include "editor/copies_editor.h"
 
 #include "app/main_window.h"
+#include "controls/palette.h"
 #include "platform/fonts.h"
 
 #include <QCloseEvent>
 #include <QFile>
 
 namespace qevra {
-
-namespace {
-const QColor kWindowColour(240, 251, 255);
-} // namespace
 
 void PathLabel::setPath(std::string_view path)
 {
@@ -34,10 +31,8 @@ TForm2::TForm2(TForm1* form1, QWidget* parent)
     setFixedSize(654, 356);
     move(219, 152);
     setFont(platform::windowFont(11));
-    QPalette colours = palette();
-    colours.setColor(QPalette::Window, kWindowColour);
-    colours.setColor(QPalette::Base, kWindowColour);
-    setPalette(colours);
+    // The name lists have the window's colour too: the palette's base.
+    setPalette(controls::programPalette());
     setAutoFillBackground(true);
 
     using controls::Label;

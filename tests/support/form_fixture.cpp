@@ -95,6 +95,25 @@ void FormsTest::click(QWidget* widget)
     QTest::mouseClick(widget, Qt::LeftButton);
 }
 
+void FormsTest::showPairs(const std::vector<std::pair<std::string, std::string>>& pairs)
+{
+    form2->clearNameLists();
+    form1->ListBox1.clear();
+    form1->ListBox2.clear();
+    form1->ListBox3.clear();
+    for (const auto& [first, second] : pairs) {
+        form1->ListBox1.append(first);
+        form1->ListBox2.append(std::uint32_t(form1->ListBox1.size() - 1));
+        form1->ListBox1.append(second);
+        form1->ListBox3.append(std::uint32_t(form1->ListBox1.size() - 1));
+    }
+    form2->fsListBox1->names()->appendFromColumn();
+    form2->fsListBox2->names()->appendFromColumn();
+    form1->hide();
+    form2->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form2.get()));
+}
+
 void typeText(QWidget* widget, const QString& text)
 {
     for (const QChar ch : text)

@@ -60,6 +60,9 @@ protected:
     // Types the extension text into the extension box.
     void typeExtension(const QString& text);
     void click(QWidget* widget);
+    // Puts pairs into the hidden lists as a pass would, then shows the
+    // editor in place of the main window.
+    void showPairs(const std::vector<std::pair<std::string, std::string>>& pairs);
 
     std::unique_ptr<TForm1> form1;
     std::unique_ptr<TForm2> form2;
