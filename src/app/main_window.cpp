@@ -105,6 +105,11 @@ TForm1::TForm1(QWidget* parent)
     StatusBar1->setGeometry(0, 124, 495, 16);
     StatusBar1->setMouseTracking(true);
 
+    // Names for screen readers where no text of the control says what it is.
+    Label2->setAccessibleTitle(Label3->caption());
+    proComboBox1->setAccessibleName(Label4->caption());
+    ProgressBar1->setAccessibleName(QStringLiteral("Ход поиска"));
+
     setTabOrder(proComboBox1, xpButton1);
     setTabOrder(xpButton1, xpButton2);
     setTabOrder(xpButton2, xpButton3);

@@ -21,6 +21,19 @@ void Label::setCaption(const QString& caption)
         return;
     setText(caption);
     resize(sizeHint());
+    nameForAccessibility();
+}
+
+void Label::setAccessibleTitle(const QString& title)
+{
+    accessibleTitle_ = title;
+    nameForAccessibility();
+}
+
+void Label::nameForAccessibility()
+{
+    if (!accessibleTitle_.isEmpty())
+        setAccessibleName(accessibleTitle_ + QStringLiteral(": ") + text());
 }
 
 // The edit field of a flat combo box: it covers part of the box's outer

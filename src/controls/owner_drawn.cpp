@@ -1,5 +1,6 @@
 #include "controls/owner_drawn.h"
 
+#include "controls/accessibility.h"
 #include "controls/palette.h"
 
 #include <QMouseEvent>
@@ -84,6 +85,7 @@ OwnerDrawnControl::OwnerDrawnControl(
     // The face is drawn in fixed light colours, so the caption and the
     // system colours never come from the desktop's scheme.
     setPalette(programPalette());
+    installAccessibleFactory();
 }
 
 void OwnerDrawnControl::setCaption(const QString& caption)
@@ -93,6 +95,7 @@ void OwnerDrawnControl::setCaption(const QString& caption)
     caption_ = caption;
     grabAccelerator();
     repaint();
+    notifyAccessible(this, QAccessible::NameChanged);
 }
 
 void OwnerDrawnControl::showMouseChange()

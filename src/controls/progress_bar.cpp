@@ -1,5 +1,7 @@
 #include "controls/progress_bar.h"
 
+#include "controls/accessibility.h"
+
 #include <QPainter>
 
 namespace qevra::controls {
@@ -7,6 +9,7 @@ namespace qevra::controls {
 ProgressBar::ProgressBar(QWidget* parent)
     : QWidget(parent)
 {
+    installAccessibleFactory();
 }
 
 void ProgressBar::setMaximum(int maximum)
@@ -28,6 +31,7 @@ bool ProgressBar::setPosition(int position)
         position_ = position;
         if (filledWidth(width(), position_, max_) != before)
             update();
+        notifyValueChanged(this, position_);
     }
     return true;
 }

@@ -1,5 +1,7 @@
 #include "controls/status_bar.h"
 
+#include "controls/accessibility.h"
+
 #include <QPainter>
 #include <QStyle>
 #include <QToolTip>
@@ -9,6 +11,7 @@ namespace qevra::controls {
 StatusBar::StatusBar(QWidget* parent)
     : QWidget(parent)
 {
+    installAccessibleFactory();
     setFont(QToolTip::font());
 }
 
@@ -18,6 +21,7 @@ void StatusBar::setText(const QString& text)
         return;
     text_ = text;
     update();
+    notifyAccessible(this, QAccessible::NameChanged);
 }
 
 void StatusBar::paintEvent(QPaintEvent*)

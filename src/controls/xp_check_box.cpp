@@ -1,5 +1,6 @@
 #include "controls/xp_check_box.h"
 
+#include "controls/accessibility.h"
 #include "controls/gradient.h"
 #include "controls/palette.h"
 
@@ -66,6 +67,7 @@ void TxpCheckBox::setChecked(bool checked)
         return;
     checked_ = checked;
     repaint();
+    notifyCheckedChanged(this);
 }
 
 void TxpCheckBox::setAlignment(TCheckBoxAlignment alignment)
@@ -80,6 +82,7 @@ void TxpCheckBox::click()
 {
     checked_ = !checked_;
     update();
+    notifyCheckedChanged(this);
     if (OnClick)
         OnClick(this);
 }

@@ -76,6 +76,12 @@ TForm2::TForm2(TForm1* form1, QWidget* parent)
     Label7 = label(QStringLiteral("1-ый файл из пары копий"), 16, 72);
     Label8 = label(QStringLiteral("2-ой файл из пары копий"), 352, 74);
     Label9 = label(kOpenHint, 320, 336);
+    // What a screen reader says of the lists and the path labels: the
+    // headings above the lists, and whose path a label shows.
+    fsListBox1->setAccessibleName(Label7->caption());
+    fsListBox2->setAccessibleName(Label8->caption());
+    Label3->setAccessibleTitle(QStringLiteral("Путь 1-го файла"));
+    Label4->setAccessibleTitle(QStringLiteral("Путь 2-го файла"));
     xpButton1 = button(QStringLiteral("Открыть"), 24, 304, 75);
     xpButton2 = button(QStringLiteral("Удалить"), 104, 304, 75);
     xpButton3 = button(QStringLiteral("Удалить все"), 184, 304, 89);
