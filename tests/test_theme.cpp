@@ -169,8 +169,7 @@ TEST_F(DarkDesktop, MainWindowKeepsItsLightColoursAndReadableTexts)
     const QRect typed = edit->rect().intersected(
         QRect(edit->mapFrom(f.proComboBox1, QPoint(3, 3)), f.proComboBox1->size() - QSize(6, 6)));
     EXPECT_GE(inkContrast(shot, &f, edit, typed), kText);
-    EXPECT_GE(
-        inkContrast(shot, &f, f.StatusBar1, f.StatusBar1->rect().adjusted(2, 3, -2, -2)), kText);
+    EXPECT_GE(inkContrast(shot, &f, f.StatusBar1, f.StatusBar1->textArea()), kText);
     expectReadablePalettes(&f);
 }
 

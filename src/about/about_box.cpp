@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QUrl>
 
 namespace qevra {
 
@@ -15,6 +16,19 @@ const QString TAboutBox::kAuthor = QStringLiteral("Команда Qevra");
 const QString TAboutBox::kEmail = QStringLiteral("qevra@example.org");
 const QString TAboutBox::kHomePage = QStringLiteral("https://example.org/qevra");
 const QString TAboutBox::kFooter = QStringLiteral("2026, Москва");
+
+namespace {
+
+// "https://example.org/qevra" shows as "example.org/qevra".
+QString withoutScheme(const QString& address)
+{
+    QString shown = QUrl(address).toDisplayString(QUrl::RemoveScheme);
+    if (shown.startsWith(QLatin1String("//")))
+        shown.remove(0, 2);
+    return shown;
+}
+
+} // namespace
 
 QFont aboutFont(int pixelSize)
 {
@@ -67,7 +81,10 @@ TAboutBox::TAboutBox(QWidget* parent)
     Label6 = label(QStringLiteral("Версия"), 16, 88);
     Label7 = label(QStringLiteral("0.4"), 144, 88);
     Label9 = label(QStringLiteral("Домашняя страница"), 8, 112);
-    Label4 = label(kHomePage, 144, 128);
+    // The address is shown without its scheme so that it fits the window;
+    // the link opens the full address.
+    Label4 = label(withoutScheme(kHomePage), 144, 128);
+    Label4->setAccessibleDescription(kHomePage);
     red(Label4);
     Label10 = label(kFooter, 56, 152);
     for (controls::Label* link : { Label3, Label4 }) {

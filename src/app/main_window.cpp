@@ -101,8 +101,8 @@ TForm1::TForm1(QWidget* parent)
     ProgressBar1 = new controls::ProgressBar(this);
     ProgressBar1->setGeometry(8, 104, 473, 15);
     ProgressBar1->setMouseTracking(true);
+    // Docked at the bottom edge, as high as the tooltip font needs.
     StatusBar1 = new controls::StatusBar(this);
-    StatusBar1->setGeometry(0, 124, 495, 16);
     StatusBar1->setMouseTracking(true);
 
     // Names for screen readers where no text of the control says what it is.

@@ -148,6 +148,14 @@ void OwnerDrawnControl::leaveEvent(QEvent*)
     showMouseChange();
 }
 
+void OwnerDrawnControl::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    // No leave comes for a pointer that stays where a hidden control was;
+    // shown again, the control starts without the hover look.
+    hover_ = false;
+}
+
 void OwnerDrawnControl::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton || pressed_)

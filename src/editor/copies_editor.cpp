@@ -65,6 +65,7 @@ TForm2::TForm2(TForm1* form1, QWidget* parent)
     MediaPlayer1 = new platform::MediaPlayer(this);
     fsListBox1 = new controls::TfsListBox(form1->ListBox2, this);
     fsListBox1->setGeometry(16, 104, 297, 199);
+    fsListBox1->setIntegralHeight(true);
     fsListBox1->setCursor(Qt::PointingHandCursor);
     RxGIFAnimator1 = new platform::GifAnimator(this);
     RxGIFAnimator1->setGeometry(656, 40, 161, 145);
