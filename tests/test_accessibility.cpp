@@ -63,6 +63,10 @@ using Accessibility = FormsTest;
 
 TEST_F(Accessibility, MainWindowTreeHasEveryControlWithItsRole)
 {
+    for (QWidget* window :
+        std::initializer_list<QWidget*> { form1.get(), form2.get(), about.get() })
+        EXPECT_EQ(accessible(window)->role(), QAccessible::Window);
+    EXPECT_EQ(accessible(form1.get())->text(QAccessible::Name), QStringLiteral("Qevra"));
     const auto roles = rolesUnder(accessible(form1.get()));
     EXPECT_EQ(roles.at(QAccessible::PushButton), 5);
     EXPECT_EQ(roles.at(QAccessible::CheckBox), 3);
@@ -74,6 +78,11 @@ TEST_F(Accessibility, MainWindowTreeHasEveryControlWithItsRole)
     EXPECT_EQ(nameOf(form1->fsBitBtn4), QStringLiteral("Стоп"));
     EXPECT_EQ(nameOf(form1->CheckBox2), QStringLiteral("По имени"));
     EXPECT_EQ(nameOf(form1->proComboBox1), QStringLiteral("Расширение файлов"));
+    // Typed text is the box's value; its name stays.
+    form1->proComboBox1->setEditText(QStringLiteral("txt"));
+    EXPECT_EQ(nameOf(form1->proComboBox1), QStringLiteral("Расширение файлов"));
+    EXPECT_EQ(accessible(form1->proComboBox1)->text(QAccessible::Value), QStringLiteral("txt"));
+    EXPECT_EQ(accessible(form1->proComboBox1)->childCount(), 2);
     EXPECT_EQ(nameOf(form1->Label2), QStringLiteral("Текущий каталог: не выбран"));
     folders().answers.push_back("/tmp/photos");
     click(form1->xpButton1);

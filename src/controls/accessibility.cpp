@@ -1,12 +1,15 @@
 #include "controls/accessibility.h"
 
+#include "controls/basic_controls.h"
 #include "controls/progress_bar.h"
 #include "controls/status_bar.h"
 #include "controls/xp_button.h"
 #include "controls/xp_check_box.h"
 
+#include <QAbstractItemView>
 #include <QAccessibleWidget>
 #include <QKeySequence>
+#include <QLineEdit>
 #include <mutex>
 
 namespace qevra::controls {
@@ -154,6 +157,88 @@ public:
     }
 };
 
+// The flat combo box. Qt's own interface names an editable combo box on
+// Linux by its current text, so a screen reader would say "txt" and not
+// what the box is for; here the name is the accessible name set on the box
+// (its label's text), and the text is the value.
+class ComboBoxAccessible : public QAccessibleWidget {
+public:
+    explicit ComboBoxAccessible(TfsComboBox* box)
+        : QAccessibleWidget(box, QAccessible::ComboBox)
+    {
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        switch (t) {
+        case QAccessible::Name: {
+            const QString name = widget()->accessibleName();
+            return name.isEmpty() ? box()->currentText() : name;
+        }
+        case QAccessible::Value:
+            return box()->currentText();
+        default:
+            return QAccessibleWidget::text(t);
+        }
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.editable = box()->isEditable();
+        state.expandable = true;
+        state.expanded = box()->view() && box()->view()->isVisible();
+        state.collapsed = !state.expanded;
+        return state;
+    }
+
+    // The drop-down list, then the edit field.
+    int childCount() const override { return box()->lineEdit() ? 2 : 1; }
+
+    QAccessibleInterface* child(int index) const override
+    {
+        if (index == 0)
+            return QAccessible::queryAccessibleInterface(box()->view());
+        if (index == 1 && box()->lineEdit())
+            return QAccessible::queryAccessibleInterface(box()->lineEdit());
+        return nullptr;
+    }
+
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        if (!child)
+            return -1;
+        if (child->object() == box()->view())
+            return 0;
+        if (box()->lineEdit() && child->object() == box()->lineEdit())
+            return 1;
+        return -1;
+    }
+
+    QStringList actionNames() const override
+    {
+        return QStringList { QAccessibleActionInterface::showMenuAction(),
+            QAccessibleActionInterface::pressAction() }
+        + QAccessibleWidget::actionNames();
+    }
+
+    void doAction(const QString& name) override
+    {
+        if (name == QAccessibleActionInterface::showMenuAction()
+            || name == QAccessibleActionInterface::pressAction()) {
+            if (box()->view() && box()->view()->isVisible())
+                box()->hidePopup();
+            else
+                box()->showPopup();
+            return;
+        }
+        QAccessibleWidget::doAction(name);
+    }
+
+private:
+    TfsComboBox* box() const { return static_cast<TfsComboBox*>(object()); }
+};
+
 QAccessibleInterface* programControls(const QString&, QObject* object)
 {
     if (auto* button = qobject_cast<TxpButton*>(object))
@@ -165,6 +250,13 @@ QAccessibleInterface* programControls(const QString&, QObject* object)
         return new ProgressBarAccessible(bar);
     if (auto* bar = qobject_cast<StatusBar*>(object))
         return new StatusBarAccessible(bar);
+    if (auto* box = qobject_cast<TfsComboBox*>(object))
+        return new ComboBoxAccessible(box);
+    // The program's windows are plain widgets, which Qt would present as
+    // a nameless client area; tools look for a window with its title.
+    if (object->isWidgetType() && static_cast<QWidget*>(object)->isWindow()
+        && object->metaObject()->superClass() == &QWidget::staticMetaObject)
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
     return nullptr;
 }
 

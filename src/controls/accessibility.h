@@ -11,7 +11,10 @@ namespace qevra::controls {
 // the caption as its name, the press action) and check box (role CheckBox,
 // the checked state, the toggle action), the progress bar (role
 // ProgressBar, with the value interface) and the status bar (role
-// StatusBar, its text as name and value). Their constructors call it.
+// StatusBar, its text as name and value), the flat combo box (its
+// accessible name as name, its text as value); and the program's windows, plain
+// widgets that Qt would present as a client area, take the role Window.
+// The controls' constructors call it.
 //
 // The press and toggle actions run the control's click action from the
 // event loop, as a click does: the assistive tool's call returns at once

@@ -1,5 +1,7 @@
 #include "controls/basic_controls.h"
 
+#include "controls/accessibility.h"
+
 #include <QCompleter>
 #include <QFocusEvent>
 #include <QInputMethodEvent>
@@ -126,6 +128,7 @@ TfsComboBox::TfsComboBox(QWidget* parent)
     : QComboBox(parent)
     , flat_(this)
 {
+    installAccessibleFactory();
     setEditable(true);
     auto* edit = new FlatComboEdit(this);
     edit->setPalette(palette());
