@@ -135,7 +135,8 @@ TEST(AboutBoxWindow, ShowsItsTextsAndHandsTheLinksToTheDesktop)
     EXPECT_EQ(box.Label3->cursor().shape(), Qt::PointingHandCursor);
     EXPECT_EQ(box.font().pixelSize(), 16);
     EXPECT_EQ(box.Label1->text(), QStringLiteral("Команда Qevra"));
-    EXPECT_EQ(box.Label4->text(), "https://example.org/qevra");
+    // The home page shows without its scheme; the link opens the full address.
+    EXPECT_EQ(box.Label4->text(), "example.org/qevra");
     EXPECT_EQ(box.Label10->text(), QStringLiteral("2026, Москва"));
     EXPECT_EQ(box.Label10->pos(), QPoint(56, 152));
     // One font for the whole box, and it has Cyrillic letters.
@@ -151,6 +152,18 @@ TEST(AboutBoxWindow, ShowsItsTextsAndHandsTheLinksToTheDesktop)
         (std::vector<std::string> { "mailto:" + TAboutBox::kEmail.toStdString(),
             TAboutBox::kHomePage.toStdString(), TAboutBox::kHomePage.toStdString() }));
     EXPECT_TRUE(box.isVisible());
+}
+
+TEST(AboutBoxWindow, EveryLabelFitsInsideTheWindow)
+{
+    TAboutBox box(doubleServices());
+    box.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
+    for (controls::Label* label : box.findChildren<controls::Label*>()) {
+        EXPECT_LE(label->geometry().right(), box.width() - 1) << label->text().toStdString();
+        EXPECT_LE(label->geometry().bottom(), box.height() - 1) << label->text().toStdString();
+        EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
+    }
 }
 
 TEST(AboutBoxWindow, OpensCentredFirstAndWhereLeftLater)
@@ -243,8 +256,9 @@ TEST(ProgressBarDrawing, FilledPartFollowsPositionOverMaximum)
     bar.setMaximum(4);
     EXPECT_TRUE(bar.setPosition(1));
     const QImage image = bar.grab().toImage();
-    const QColor filled = bar.palette().color(QPalette::Highlight);
-    const QColor empty = bar.palette().color(QPalette::Base);
+    // Palette colours may carry 16-bit components; pixels are 8-bit.
+    const QColor filled(bar.palette().color(QPalette::Highlight).rgb());
+    const QColor empty(bar.palette().color(QPalette::Dark).rgb());
     EXPECT_EQ(image.pixelColor(24, 7), filled);
     EXPECT_EQ(image.pixelColor(25, 7), empty);
     EXPECT_EQ(image.pixelColor(99, 7), empty);

@@ -15,24 +15,6 @@ namespace {
 
 class Editor : public FormsTest {
 protected:
-    // Puts pairs into the hidden lists as a pass would, then shows the
-    // editor in place of the main window.
-    void showPairs(const std::vector<std::pair<std::string, std::string>>& pairs,
-        Criterion criterion = Criterion::Name)
-    {
-        form2->clearNameLists();
-        form1->ListBox1.clear();
-        form1->ListBox2.clear();
-        form1->ListBox3.clear();
-        for (const auto& [first, second] : pairs) {
-            form1->ListBox1.append(first);
-            form1->ListBox2.append(std::uint32_t(form1->ListBox1.size() - 1));
-            form1->ListBox1.append(second);
-            form1->ListBox3.append(std::uint32_t(form1->ListBox1.size() - 1));
-        }
-        showEditor(criterion);
-    }
-
     // Puts candidates and rows of candidate indexes into the hidden lists
     // and shows the editor.
     void showRows(const std::vector<std::string>& candidates,
@@ -50,23 +32,6 @@ protected:
             form1->ListBox3.append(second);
         }
         showEditor(criterion);
-    }
-
-    // Stamps the candidates as the search would have seen them now, and
-    // shows the editor with the rows of the hidden lists.
-    void showEditor(Criterion criterion)
-    {
-        form1->rowsCriterion = criterion;
-        form1->candidateStamps.clear();
-        for (std::size_t c = 0; c < form1->ListBox1.size(); ++c)
-            form1->candidateStamps.push_back(
-                fs::realFileSystem()
-                    .examine(std::string(form1->ListBox1[c]), fs::Resolve::NoFinalLink)
-                    .value_or(fs::FileStamp()));
-        form2->appendRowNames();
-        form1->hide();
-        form2->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form2));
     }
 
     void clickRow(int row)
@@ -90,7 +55,8 @@ TEST_F(Editor, HasItsDesignedLayout)
     EXPECT_EQ(e.size(), QSize(654, 356));
     EXPECT_EQ(e.palette().color(QPalette::Window), QColor(240, 251, 255));
     EXPECT_FALSE(e.windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_EQ(e.fsListBox1->geometry(), QRect(16, 104, 297, 199));
+    // Trimmed to its 3-pixel border and 14 whole rows of 13 pixels.
+    EXPECT_EQ(e.fsListBox1->geometry(), QRect(16, 104, 297, 188));
     EXPECT_EQ(e.fsListBox2->geometry(), QRect(336, 104, 310, 199));
     EXPECT_FALSE(e.fsListBox2->isEnabled());
     EXPECT_EQ(e.xpButton3->geometry(), QRect(184, 304, 89, 25));
@@ -188,6 +154,67 @@ TEST_F(Editor, ArrowKeysAndTypeAheadStepThroughThePairs)
     typeText(form2->fsListBox1, "g");
     EXPECT_EQ(form2->Label3->path(), tree.path("d1/gamma"));
     EXPECT_EQ(position(), QStringLiteral("Просмотр 3 из 3"));
+}
+
+TEST_F(Editor, OnceChosenARowStaysSelected)
+{
+    TempTree tree;
+    std::vector<std::pair<std::string, std::string>> pairs;
+    for (int i = 0; i < 3; ++i)
+        pairs.emplace_back(
+            tree.file("one/f" + std::to_string(i)), tree.file("two/f" + std::to_string(i)));
+    showPairs(pairs);
+    auto* list = form2->fsListBox1;
+    const auto rowCentre
+        = [list](int row) { return list->visualRect(list->model()->index(row, 0)).center(); };
+    const auto expectPair = [&](int row) {
+        EXPECT_EQ(list->selectedRow(), row);
+        EXPECT_EQ(form2->fsListBox2->selectedRow(), row);
+        EXPECT_EQ(form2->Label3->path(), pairs[std::size_t(row)].first);
+        EXPECT_EQ(form2->Label4->path(), pairs[std::size_t(row)].second);
+        EXPECT_EQ(position(), QStringLiteral("Просмотр %1 из 3").arg(row + 1));
+    };
+    clickRow(1);
+    expectPair(1);
+
+    // Below the last row.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rowCentre(2) + QPoint(0, 40));
+    expectPair(1);
+    // Ctrl with a click, or with Space, on the selected row.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier, rowCentre(1));
+    expectPair(1);
+    QTest::keyClick(list, Qt::Key_Space, Qt::ControlModifier);
+    expectPair(1);
+    // Ctrl with a click on another row chooses that one.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier, rowCentre(2));
+    expectPair(2);
+}
+
+TEST_F(Editor, FirstNameListKeepsAWholeNumberOfRows)
+{
+    std::vector<std::pair<std::string, std::string>> pairs;
+    for (int i = 0; i < 40; ++i)
+        pairs.emplace_back("/a/f" + std::to_string(i), "/b/f" + std::to_string(i));
+    showPairs(pairs);
+    auto* list = form2->fsListBox1;
+    const auto lastShownRowEndsTheList = [list] {
+        const int viewHeight = list->viewport()->height();
+        EXPECT_EQ(viewHeight % 13, 0) << viewHeight;
+        const QModelIndex last = list->indexAt(QPoint(5, viewHeight - 1));
+        ASSERT_TRUE(last.isValid());
+        EXPECT_EQ(list->visualRect(last).bottom(), viewHeight - 1) << "the last row is cut";
+    };
+    lastShownRowEndsTheList();
+    list->resize(list->width(), 150);
+    EXPECT_EQ(list->height(), 6 + 11 * 13);
+    lastShownRowEndsTheList();
+    // Scrolled to the end, the last row shows whole as well.
+    list->scrollToBottom();
+    const QModelIndex bottom = list->indexAt(QPoint(5, list->viewport()->height() - 1));
+    EXPECT_EQ(bottom.row(), 39);
+    EXPECT_EQ(list->visualRect(bottom).bottom(), list->viewport()->height() - 1);
+    // The second list is not trimmed.
+    EXPECT_EQ(form2->fsListBox2->height(), 199);
 }
 
 TEST_F(Editor, EmptyEditorHasNothingToSelect)

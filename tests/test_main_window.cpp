@@ -7,7 +7,9 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QLineEdit>
+#include <QPainter>
 #include <QTimer>
+#include <QToolTip>
 
 using namespace qevra;
 using namespace qevra::testing;
@@ -37,7 +39,11 @@ TEST_F(MainWindow, StartsInItsDesignedState)
     EXPECT_EQ(f.fsBitBtn4->geometry(), QRect(280, 54, 77, 22));
     EXPECT_EQ(f.proComboBox1->geometry(), QRect(120, 56, 153, 21));
     EXPECT_EQ(f.CheckBox3->geometry(), QRect(312, 80, 97, 17));
-    EXPECT_EQ(f.StatusBar1->geometry(), QRect(0, 124, 495, 16));
+    // Docked at the bottom edge, at least 16 pixels high, more when the
+    // tooltip font needs it.
+    const int statusHeight = f.StatusBar1->barHeight();
+    EXPECT_GE(statusHeight, 16);
+    EXPECT_EQ(f.StatusBar1->geometry(), QRect(0, 140 - statusHeight, 495, statusHeight));
     EXPECT_EQ(f.xpButton1->cursor().shape(), Qt::PointingHandCursor);
     EXPECT_EQ(f.checkbox1->cursor().shape(), Qt::PointingHandCursor);
 
@@ -176,6 +182,104 @@ TEST_F(MainWindow, MouseOverHintsSetTheStatusText)
     EXPECT_EQ(f.StatusBar1->text(), "   Здесь отображаются все действия программы");
     QTest::mouseMove(&f, QPoint(450, 90)); // bare window area
     EXPECT_EQ(f.StatusBar1->text(), " ");
+}
+
+TEST_F(MainWindow, ExtensionBoxShowsTheStartOfItsTextWithoutTheFocus)
+{
+    TForm1& f = *form1;
+    QLineEdit* edit = f.proComboBox1->lineEdit();
+    const int firstLetter = edit->fontMetrics().horizontalAdvance(QStringLiteral("Г"));
+    // Where the edit field draws its cursor: near its left edge when the
+    // start of the text is in view.
+    const auto cursorX
+        = [edit] { return edit->inputMethodQuery(Qt::ImCursorRectangle).toRect().left(); };
+    f.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    f.proComboBox1->setFocus();
+    // Typed to its end, the text runs past the box, and its end is in view.
+    typeText(edit, QStringLiteral("Графика (jpg,jpeg,bmp,gif)"));
+    ASSERT_EQ(edit->cursorPosition(), edit->text().size());
+    EXPECT_GT(cursorX(), edit->width() / 2);
+    // Tab moves on: the start shows.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), f.xpButton1);
+    EXPECT_EQ(edit->cursorPosition(), 0);
+    EXPECT_LT(cursorX(), firstLetter);
+
+    f.proComboBox1->setFocus();
+    edit->selectAll();
+    typeText(edit, QStringLiteral("Гр"));
+    ASSERT_EQ(edit->text(), QStringLiteral("Графика (jpg,jpeg,bmp,gif)"));
+
+    // Another window takes the focus for a while: the box shows the start
+    // of its text, and gets the completed rest back with the focus, so
+    // that typing goes on where it was.
+    about->show();
+    about->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(about));
+    EXPECT_EQ(edit->cursorPosition(), 0);
+    EXPECT_LT(cursorX(), firstLetter);
+    f.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    EXPECT_EQ(edit->selectedText(), QStringLiteral("афика (jpg,jpeg,bmp,gif)"));
+    typeText(edit, QStringLiteral("а"));
+    EXPECT_EQ(edit->text(), QStringLiteral("Графика (jpg,jpeg,bmp,gif)"));
+    EXPECT_EQ(edit->selectedText(), QStringLiteral("фика (jpg,jpeg,bmp,gif)"));
+
+    // A text set while the box has no focus shows from its start as well.
+    f.xpButton1->setFocus();
+    f.proComboBox1->setEditText(QStringLiteral("Графика (jpg,jpeg,bmp,gif)"));
+    EXPECT_LT(cursorX(), firstLetter);
+    f.proComboBox1->setCurrentIndex(17);
+    EXPECT_EQ(f.proComboBox1->currentText(), QStringLiteral("Видео (avi,mpeg,mpg)"));
+    EXPECT_LT(cursorX(), firstLetter);
+}
+
+TEST_F(MainWindow, StatusTextShowsTheFullHeightOfItsLetters)
+{
+    TForm1& f = *form1;
+    // Capitals and the letters that reach below the line.
+    const QString text = QStringLiteral("   Здесь отображаются все действия программы: у, д, р");
+    // Rows of the image with a dark pixel in the columns [left, right).
+    const auto inkRows = [](const QImage& image, int left, int right) {
+        int top = -1;
+        int bottom = -1;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = left; x < right; ++x)
+                if (qGray(image.pixel(x, y)) < 128) {
+                    top = top < 0 ? y : top;
+                    bottom = y;
+                    break;
+                }
+        return top < 0 ? 0 : bottom - top + 1;
+    };
+    for (const int pixels : { 0, 13, 15 }) {
+        QFont font = QToolTip::font();
+        if (pixels > 0)
+            font.setPixelSize(pixels);
+        f.StatusBar1->setFont(font);
+        f.StatusBar1->setText(text);
+        const QFontMetrics metrics(font);
+        // The same text drawn with room to spare.
+        QImage free(f.width(), metrics.height() * 3, QImage::Format_RGB32);
+        free.fill(f.palette().color(QPalette::Window));
+        {
+            QPainter painter(&free);
+            painter.setFont(font);
+            painter.setPen(Qt::black);
+            painter.drawText(QPoint(2, metrics.height() + metrics.ascent()), text);
+        }
+        QCoreApplication::processEvents();
+        const QImage bar = f.grab(f.StatusBar1->geometry()).toImage();
+        const QRect area = f.StatusBar1->textArea();
+        EXPECT_EQ(inkRows(bar, area.left() + 1, area.right() - 1),
+            inkRows(free, area.left() + 1, area.right() - 1))
+            << "font of " << metrics.height() << " pixels";
+        EXPECT_EQ(f.StatusBar1->geometry().bottom(), f.height() - 1);
+    }
+    // With the platform's own tooltip font it stays clear of the progress bar.
+    f.StatusBar1->setFont(QToolTip::font());
+    EXPECT_GT(f.StatusBar1->y(), f.ProgressBar1->geometry().bottom());
 }
 
 TEST_F(MainWindow, AboutIsShownWithoutBeingModal)

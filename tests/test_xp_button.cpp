@@ -218,6 +218,35 @@ TEST_F(XpButton, FaceEdgesAndHoverFrame)
     EXPECT_EQ(face().pixelColor(3, 12), kWhite);
 }
 
+TEST_F(XpButton, HidingClearsTheHoverLook)
+{
+    const int h = button->height();
+    // The window hidden with the pointer over the button (as a search
+    // hides the main window), and shown again with the pointer elsewhere.
+    hoverOnto();
+    ASSERT_TRUE(button->hover());
+    window->hide();
+    // Hidden, the button is under no pointer, before any pointer event.
+    EXPECT_FALSE(button->hover());
+    QCursor::setPos(QPoint(2000, 2000));
+    QCoreApplication::processEvents();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    EXPECT_FALSE(button->hover());
+    expectAt(face(), kWhite, { { 3, 12 }, { 3, h / 2 } });
+    // The button itself hidden under the pointer has no hover either.
+    hoverOnto();
+    ASSERT_TRUE(button->hover());
+    button->hide();
+    EXPECT_FALSE(button->hover());
+    button->show();
+    // The pointer coming over it brings the frame back.
+    hoverOff();
+    hoverOnto();
+    EXPECT_TRUE(button->hover());
+    EXPECT_EQ(face().pixelColor(3, 12), kHoverFrame);
+}
+
 TEST_F(XpButton, GradientBandsOfA25PixelButtonNormalAndPressedOverIt)
 {
     button->setCaption(QString());

@@ -1,5 +1,6 @@
 #include "about/about_box.h"
 
+#include "controls/palette.h"
 #include "platform/fonts.h"
 #include "platform/services.h"
 
@@ -7,6 +8,7 @@
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QUrl>
 
 namespace qevra {
 
@@ -14,6 +16,19 @@ const QString TAboutBox::kAuthor = QStringLiteral("Команда Qevra");
 const QString TAboutBox::kEmail = QStringLiteral("qevra@example.org");
 const QString TAboutBox::kHomePage = QStringLiteral("https://example.org/qevra");
 const QString TAboutBox::kFooter = QStringLiteral("2026, Москва");
+
+namespace {
+
+// "https://example.org/qevra" shows as "example.org/qevra".
+QString withoutScheme(const QString& address)
+{
+    QString shown = QUrl(address).toDisplayString(QUrl::RemoveScheme);
+    if (shown.startsWith(QLatin1String("//")))
+        shown.remove(0, 2);
+    return shown;
+}
+
+} // namespace
 
 QFont aboutFont(int pixelSize)
 {
@@ -41,9 +56,7 @@ TAboutBox::TAboutBox(platform::Services& services, QWidget* parent)
 {
     setWindowTitle(QStringLiteral("О программе"));
     setFixedSize(309, 177);
-    QPalette colours = palette();
-    colours.setColor(QPalette::Window, QColor(240, 251, 255));
-    setPalette(colours);
+    setPalette(controls::programPalette());
     setAutoFillBackground(true);
     setFont(aboutFont(16));
 
@@ -69,7 +82,10 @@ TAboutBox::TAboutBox(platform::Services& services, QWidget* parent)
     Label6 = label(QStringLiteral("Версия"), 16, 88);
     Label7 = label(QStringLiteral("0.4"), 144, 88);
     Label9 = label(QStringLiteral("Домашняя страница"), 8, 112);
-    Label4 = label(kHomePage, 144, 128);
+    // The address is shown without its scheme so that it fits the window;
+    // the link opens the full address.
+    Label4 = label(withoutScheme(kHomePage), 144, 128);
+    Label4->setAccessibleDescription(kHomePage);
     red(Label4);
     Label10 = label(kFooter, 56, 152);
     for (controls::Label* link : { Label3, Label4 }) {

@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "about/about_box.h"
+#include "controls/palette.h"
 #include "editor/copies_editor.h"
 #include "platform/fonts.h"
 #include "platform/services.h"
@@ -14,8 +15,6 @@
 namespace qevra {
 
 namespace {
-
-const QColor kWindowColour(240, 251, 255);
 
 QString shown(const std::string& path)
 {
@@ -57,9 +56,7 @@ TForm1::TForm1(platform::Services& services, QWidget* parent)
     setFixedSize(495, 140);
     move(252, 141);
     setFont(platform::windowFont(11));
-    QPalette colours = palette();
-    colours.setColor(QPalette::Window, kWindowColour);
-    setPalette(colours);
+    setPalette(controls::programPalette());
     setAutoFillBackground(true);
     setMouseTracking(true);
 
@@ -88,9 +85,9 @@ TForm1::TForm1(platform::Services& services, QWidget* parent)
     proComboBox1->setMaxVisibleItems(8);
     proComboBox1->setCurrentIndex(-1);
     proComboBox1->setEditText(QString());
+    // The box's drop-down button takes the window colour as well.
     QPalette boxColours = proComboBox1->palette();
-    boxColours.setColor(QPalette::Base, kWindowColour);
-    boxColours.setColor(QPalette::Button, kWindowColour);
+    boxColours.setColor(QPalette::Button, controls::windowColour());
     proComboBox1->setPalette(boxColours);
     fsBitBtn4 = new TxpButton(QStringLiteral("Стоп"), this);
     fsBitBtn4->setGeometry(280, 54, 77, 22);
@@ -105,9 +102,14 @@ TForm1::TForm1(platform::Services& services, QWidget* parent)
     ProgressBar1 = new controls::ProgressBar(this);
     ProgressBar1->setGeometry(8, 104, 473, 15);
     ProgressBar1->setMouseTracking(true);
+    // Docked at the bottom edge, as high as the tooltip font needs.
     StatusBar1 = new controls::StatusBar(this);
-    StatusBar1->setGeometry(0, 124, 495, 16);
     StatusBar1->setMouseTracking(true);
+
+    // Names for screen readers where no text of the control says what it is.
+    Label2->setAccessibleTitle(Label3->caption());
+    proComboBox1->setAccessibleName(Label4->caption());
+    ProgressBar1->setAccessibleName(QStringLiteral("Ход поиска"));
 
     setTabOrder(proComboBox1, xpButton1);
     setTabOrder(xpButton1, xpButton2);
@@ -131,7 +133,7 @@ TForm1::TForm1(platform::Services& services, QWidget* parent)
     CheckBox2->OnClick = [this](QObject*) { xpCheckBox1Click(); };
     CheckBox3->OnClick = [this](QObject*) { xpCheckBox2Click(); };
     for (controls::TxpCheckBox* box : { checkbox1, CheckBox2, CheckBox3 }) {
-        box->setColor(kWindowColour);
+        box->setColor(controls::windowColour());
         box->setBoxFont(platform::windowFont(11));
         box->setCursor(Qt::PointingHandCursor);
     }

@@ -1,6 +1,11 @@
 #include "controls/basic_controls.h"
 
+#include "controls/accessibility.h"
+
 #include <QCompleter>
+#include <QFocusEvent>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
 #include <QStyle>
@@ -21,16 +26,38 @@ void Label::setCaption(const QString& caption)
         return;
     setText(caption);
     resize(sizeHint());
+    nameForAccessibility();
+}
+
+void Label::setAccessibleTitle(const QString& title)
+{
+    accessibleTitle_ = title;
+    nameForAccessibility();
+}
+
+void Label::nameForAccessibility()
+{
+    if (!accessibleTitle_.isEmpty())
+        setAccessibleName(accessibleTitle_ + QStringLiteral(": ") + text());
 }
 
 // The edit field of a flat combo box: it covers part of the box's outer
-// rings, so it paints its share of the frame after its own face.
+// rings, so it paints its share of the frame after its own face. Without
+// the focus it shows the start of its text (a line edit otherwise stays
+// scrolled to its cursor, typically at the end).
 class FlatComboEdit : public QLineEdit {
 public:
     explicit FlatComboEdit(TfsComboBox* box)
         : QLineEdit(box)
         , box_(box)
     {
+        // A text set from elsewhere (the program, the drop-down list) while
+        // the box has no focus shows from its start too: setting a text
+        // puts the cursor at its end (a selection made from code stays).
+        connect(this, &QLineEdit::cursorPositionChanged, this, [this] {
+            if (!typing_ && !hasFocus() && !hasSelectedText())
+                setCursorPosition(0);
+        });
     }
 
 protected:
@@ -44,14 +71,64 @@ protected:
         box_->paintFlatFrame(painter);
     }
 
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        typing_ = true;
+        QLineEdit::keyPressEvent(event);
+        typing_ = false;
+    }
+
+    void inputMethodEvent(QInputMethodEvent* event) override
+    {
+        typing_ = true;
+        QLineEdit::inputMethodEvent(event);
+        typing_ = false;
+    }
+
+    void focusOutEvent(QFocusEvent* event) override
+    {
+        // Another window or the drop-down list takes the focus only for a
+        // while: the cursor and the selection (the completed rest, which
+        // the next typed key replaces) come back with it.
+        saved_ = Editing { text(), cursorPosition(), selectionStart(),
+            static_cast<int>(selectedText().size()) };
+        QLineEdit::focusOutEvent(event);
+        setCursorPosition(0);
+    }
+
+    void focusInEvent(QFocusEvent* event) override
+    {
+        const Qt::FocusReason reason = event->reason();
+        QLineEdit::focusInEvent(event);
+        const bool back = reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason;
+        if (!back || saved_.text != text())
+            return;
+        if (saved_.selectionLength <= 0)
+            setCursorPosition(saved_.cursor);
+        else if (saved_.cursor == saved_.selectionStart)
+            setSelection(saved_.selectionStart + saved_.selectionLength, -saved_.selectionLength);
+        else
+            setSelection(saved_.selectionStart, saved_.selectionLength);
+    }
+
 private:
+    struct Editing {
+        QString text;
+        int cursor = 0;
+        int selectionStart = -1;
+        int selectionLength = 0;
+    };
+
     TfsComboBox* box_;
+    Editing saved_;
+    bool typing_ = false;
 };
 
 TfsComboBox::TfsComboBox(QWidget* parent)
     : QComboBox(parent)
     , flat_(this)
 {
+    installAccessibleFactory();
     setEditable(true);
     auto* edit = new FlatComboEdit(this);
     edit->setPalette(palette());

@@ -14,6 +14,16 @@ public:
     Label(const QString& caption, QWidget* parent);
     QString caption() const { return text(); }
     void setCaption(const QString& caption);
+
+    // Names the label for assistive tools as "title: caption", kept up to
+    // date as the caption changes, for labels whose text alone (a path,
+    // "не выбран") does not say what it is.
+    void setAccessibleTitle(const QString& title);
+
+private:
+    void nameForAccessibility();
+
+    QString accessibleTitle_;
 };
 
 class FlatComboEdit;

@@ -1,5 +1,7 @@
 #include "controls/flat_controls.h"
 
+#include "controls/palette.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QPainter>
@@ -14,11 +16,11 @@ namespace {
 
 TFlatStyle programStyle = TFlatStyle::fsFlat;
 
-// The platform's colours come from the application palette, not from the
-// control's own, so a control coloured by its window keeps the system frame.
+// The system colours of the frame come from the program's palette, not from
+// the control's own (which its window may colour) nor from the desktop's.
 QColor platformColour(QPalette::ColorRole role)
 {
-    return QApplication::palette().color(QPalette::Active, role);
+    return programColour(role);
 }
 
 void fillRing(QPainter& painter, int k, int width, int height, QColor colour)

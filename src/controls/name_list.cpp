@@ -3,12 +3,13 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
+#include <algorithm>
 
 namespace qevra::controls {
 
 namespace {
 
-constexpr int kRowHeight = 13;
+constexpr int kRowHeight = TfsListBox::kRowHeight;
 
 class RowDelegate : public QStyledItemDelegate {
 public:
@@ -74,7 +75,39 @@ void TfsListBox::setFlatStyle(TFlatStyle style)
     if (!flat_.setStyle(style))
         return;
     applyBorder();
+    trimHeight();
     update();
+}
+
+void TfsListBox::setIntegralHeight(bool on)
+{
+    integralHeight_ = on;
+    trimHeight();
+}
+
+void TfsListBox::trimHeight()
+{
+    if (!integralHeight_)
+        return;
+    const int border = 2 * frameWidth();
+    const int rows = std::max(1, (height() - border) / kRowHeight);
+    const int trimmed = border + rows * kRowHeight;
+    // The resize comes back here once and then finds nothing to trim.
+    if (trimmed != height())
+        resize(width(), trimmed);
+}
+
+QItemSelectionModel::SelectionFlags TfsListBox::selectionCommand(
+    const QModelIndex& index, const QEvent* event) const
+{
+    // Nothing below the last row to select, and nothing deselects.
+    if (!index.isValid())
+        return QItemSelectionModel::NoUpdate;
+    QItemSelectionModel::SelectionFlags command = QListView::selectionCommand(index, event);
+    if (command & (QItemSelectionModel::Deselect | QItemSelectionModel::Toggle))
+        return selectionModel()->isSelected(index) ? QItemSelectionModel::NoUpdate
+                                                   : QItemSelectionModel::ClearAndSelect;
+    return command;
 }
 
 void TfsListBox::applyBorder()
@@ -97,6 +130,8 @@ bool TfsListBox::event(QEvent* event)
     // The list's own paint event draws only the border and the corner
     // between the scroll bars; the rows are painted on the viewport.
     const bool handled = QListView::event(event);
+    if (event->type() == QEvent::Resize)
+        trimHeight();
     if (flat_.style() != TFlatStyle::fsFlat)
         return handled;
     if (event->type() == QEvent::Paint) {

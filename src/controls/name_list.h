@@ -7,7 +7,8 @@
 namespace qevra::controls {
 
 // The name list box over any list model: rows 13 pixels high, one selected
-// row at most.
+// row at most; once a row is chosen, one stays selected (a click below the
+// last row or a Ctrl click on the selected row leaves it selected).
 // `userSelected` tells that the user chose a row with the mouse or the
 // keyboard (arrow keys, type-ahead), also the row already selected.
 // With fsFlat its border is 3 pixels wide and painted as the flat frame.
@@ -25,6 +26,12 @@ public:
     // Selects a row without telling `userSelected`.
     void selectRow(int row);
 
+    static constexpr int kRowHeight = 13;
+    // With integral height on, the list trims its height, whenever it is
+    // resized, to its border and a whole number of rows (at least one).
+    void setIntegralHeight(bool on);
+    bool integralHeight() const { return integralHeight_; }
+
     TFlatStyle flatStyle() const { return flat_.style(); }
     // A different style changes the border and the viewport with it.
     void setFlatStyle(TFlatStyle style);
@@ -37,9 +44,12 @@ signals:
 protected:
     bool event(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    QItemSelectionModel::SelectionFlags selectionCommand(
+        const QModelIndex& index, const QEvent* event) const override;
 
 private:
     void applyBorder();
+    void trimHeight();
 
     FlatFrameState flat_;
     // The platform's own border, put back for fsStandard.
@@ -48,6 +58,7 @@ private:
     int standardMidLineWidth_;
     bool quiet_ = false;
     bool changedInPress_ = false;
+    bool integralHeight_ = false;
 };
 
 } // namespace qevra::controls

@@ -1,5 +1,8 @@
 #include "controls/owner_drawn.h"
 
+#include "controls/accessibility.h"
+#include "controls/palette.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -79,6 +82,10 @@ OwnerDrawnControl::OwnerDrawnControl(
     , caption_(caption)
     , mouseRepaint_(mouseRepaint)
 {
+    // The face is drawn in fixed light colours, so the caption and the
+    // system colours never come from the desktop's scheme.
+    setPalette(programPalette());
+    installAccessibleFactory();
 }
 
 void OwnerDrawnControl::setCaption(const QString& caption)
@@ -88,6 +95,7 @@ void OwnerDrawnControl::setCaption(const QString& caption)
     caption_ = caption;
     grabAccelerator();
     repaint();
+    notifyAccessible(this, QAccessible::NameChanged);
 }
 
 void OwnerDrawnControl::showMouseChange()
@@ -138,6 +146,14 @@ void OwnerDrawnControl::leaveEvent(QEvent*)
         return;
     hover_ = false;
     showMouseChange();
+}
+
+void OwnerDrawnControl::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    // No leave comes for a pointer that stays where a hidden control was;
+    // shown again, the control starts without the hover look.
+    hover_ = false;
 }
 
 void OwnerDrawnControl::mousePressEvent(QMouseEvent* event)

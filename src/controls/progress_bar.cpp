@@ -1,5 +1,7 @@
 #include "controls/progress_bar.h"
 
+#include "controls/accessibility.h"
+
 #include <QPainter>
 
 namespace qevra::controls {
@@ -7,6 +9,7 @@ namespace qevra::controls {
 ProgressBar::ProgressBar(QWidget* parent)
     : QWidget(parent)
 {
+    installAccessibleFactory();
 }
 
 void ProgressBar::setMaximum(int maximum)
@@ -28,6 +31,7 @@ bool ProgressBar::setPosition(int position)
         position_ = position;
         if (filledWidth(width(), position_, max_) != before)
             update();
+        notifyValueChanged(this, position_);
     }
     return true;
 }
@@ -45,7 +49,9 @@ void ProgressBar::paintEvent(QPaintEvent*)
     QPainter painter(this);
     const int filled = filledWidth(width(), position_, max_);
     painter.fillRect(QRect(0, 0, filled, height()), palette().color(QPalette::Highlight));
-    painter.fillRect(QRect(filled, 0, width() - filled, height()), palette().color(QPalette::Base));
+    // The unfilled part stands out from the window as a darker grey, so an
+    // empty bar is still seen as a bar.
+    painter.fillRect(QRect(filled, 0, width() - filled, height()), palette().color(QPalette::Dark));
 }
 
 } // namespace qevra::controls

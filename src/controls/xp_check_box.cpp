@@ -1,6 +1,8 @@
 #include "controls/xp_check_box.h"
 
+#include "controls/accessibility.h"
 #include "controls/gradient.h"
+#include "controls/palette.h"
 
 #include <QFocusEvent>
 #include <QFontMetrics>
@@ -38,7 +40,7 @@ TxpCheckBox::TxpCheckBox(QWidget* parent)
 
 TxpCheckBox::TxpCheckBox(const QString& caption, QWidget* parent)
     : OwnerDrawnControl(caption, MouseRepaint::Scheduled, parent)
-    , color_(palette().color(QPalette::Active, QPalette::Button))
+    , color_(programColour(QPalette::Button))
 {
     resize(97, 17);
     setFocusPolicy(Qt::StrongFocus);
@@ -65,6 +67,7 @@ void TxpCheckBox::setChecked(bool checked)
         return;
     checked_ = checked;
     repaint();
+    notifyCheckedChanged(this);
 }
 
 void TxpCheckBox::setAlignment(TCheckBoxAlignment alignment)
@@ -79,6 +82,7 @@ void TxpCheckBox::click()
 {
     checked_ = !checked_;
     update();
+    notifyCheckedChanged(this);
     if (OnClick)
         OnClick(this);
 }

@@ -1,15 +1,12 @@
 #include "editor/copies_editor.h"
 
+#include "controls/palette.h"
 #include "platform/fonts.h"
 
 #include <QCloseEvent>
 #include <QFile>
 
 namespace qevra {
-
-namespace {
-const QColor kWindowColour(240, 251, 255);
-} // namespace
 
 void PathLabel::setPath(std::string_view path)
 {
@@ -36,10 +33,8 @@ TForm2::TForm2(const search::Results& results, QWidget* mainWindow, platform::Se
     setFixedSize(654, 356);
     move(219, 152);
     setFont(platform::windowFont(11));
-    QPalette colours = palette();
-    colours.setColor(QPalette::Window, kWindowColour);
-    colours.setColor(QPalette::Base, kWindowColour);
-    setPalette(colours);
+    // The name lists have the window's colour too: the palette's base.
+    setPalette(controls::programPalette());
     setAutoFillBackground(true);
 
     using controls::Label;
@@ -74,6 +69,7 @@ TForm2::TForm2(const search::Results& results, QWidget* mainWindow, platform::Se
     names1_ = new NameListModel(results.first, this);
     fsListBox1->setModel(names1_);
     fsListBox1->setGeometry(16, 104, 297, 199);
+    fsListBox1->setIntegralHeight(true);
     fsListBox1->setCursor(Qt::PointingHandCursor);
     RxGIFAnimator1 = new platform::GifAnimator(this);
     RxGIFAnimator1->setGeometry(656, 40, 161, 145);
@@ -87,6 +83,12 @@ TForm2::TForm2(const search::Results& results, QWidget* mainWindow, platform::Se
     Label7 = label(QStringLiteral("1-ый файл из пары копий"), 16, 72);
     Label8 = label(QStringLiteral("2-ой файл из пары копий"), 352, 74);
     Label9 = label(kOpenHint, 320, 336);
+    // What a screen reader says of the lists and the path labels: the
+    // headings above the lists, and whose path a label shows.
+    fsListBox1->setAccessibleName(Label7->caption());
+    fsListBox2->setAccessibleName(Label8->caption());
+    Label3->setAccessibleTitle(QStringLiteral("Путь 1-го файла"));
+    Label4->setAccessibleTitle(QStringLiteral("Путь 2-го файла"));
     xpButton1 = button(QStringLiteral("Открыть"), 24, 304, 75);
     xpButton2 = button(QStringLiteral("Удалить"), 104, 304, 75);
     xpButton3 = button(QStringLiteral("Удалить все"), 184, 304, 89);

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # End-to-end test: the built program in a real X server (Xvfb, no window
 # manager), driven only through the server with xdotool — pointer moves,
-# clicks and typed text — the way a user would.
+# clicks and typed text — the way a user would. On a private D-Bus session
+# bus, a screen reader's view is checked as well: the accessibility tree
+# over AT-SPI (tests/e2e/atspi.py), and the About box is opened by pressing
+# its button through AT-SPI.
 #
 #   e2e.sh QEVRA OUTPUT-DIR CLOSE-WINDOW
 #
@@ -19,6 +22,18 @@ fi
 program=$1
 out=$2
 close_window=$3
+
+# Assistive tools reach the program over AT-SPI, which lives on a D-Bus
+# session bus: the test runs on a private one, so that it sees this program
+# only. Without one (no dbus-run-session, or it cannot start a bus), the
+# AT-SPI checks are skipped and said so.
+if [ -z "${QEVRA_E2E_BUS:-}" ]; then
+    if command -v dbus-run-session >/dev/null && dbus-run-session -- true 2>/dev/null; then
+        export QEVRA_E2E_BUS=private
+        exec dbus-run-session -- bash "$0" "$@"
+    fi
+    export QEVRA_E2E_BUS=none
+fi
 
 # A real X server, not the headless platform the other tests use.
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY XAUTHORITY
@@ -145,6 +160,28 @@ poll 15 xdotool getdisplaygeometry >/dev/null 2>&1 ||
     skip "the X server on $DISPLAY does not answer"
 note "X server on $DISPLAY"
 
+# --- Assistive technology ----------------------------------------------------
+
+atspi=()
+if [ "$QEVRA_E2E_BUS" = private ]; then
+    /usr/bin/python3 -c 'import gi; gi.require_version("Atspi", "2.0"); from gi.repository import Atspi' \
+        2>/dev/null ||
+        fail "python3-gi and gir1.2-atspi-2.0 are not installed (scripts/install-deps installs them)"
+    atspi=(/usr/bin/python3 "$(dirname "$0")/atspi.py")
+    # Qt's accessibility bridge starts when a screen reader says so; here
+    # the checks below are the screen reader.
+    export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+    note "AT-SPI checks on a private session bus"
+else
+    note "AT-SPI: SKIP: no D-Bus session bus could be started, so the accessibility tree is not checked"
+fi
+
+# Runs an AT-SPI check when there is a bus for it.
+atspi_check() {
+    [ ${#atspi[@]} -gt 0 ] || return 0
+    "${atspi[@]}" "$@" || fail "AT-SPI check \"$*\" failed"
+}
+
 # --- The tree to search -----------------------------------------------------
 
 tree=$work/tree
@@ -193,6 +230,7 @@ xdotool type --delay 20 txt
 sleep 0.2
 press "$main" 120 80 105 17 # "По содержанию"
 shot criteria
+atspi_check main "$tree"
 press "$main" 256 8 121 25 # "Искать копии"
 
 # Step 2: the copies editor; choose the first pair and delete its first file.
@@ -202,6 +240,7 @@ is_gone 'Qevra' || fail "the main window stays shown with the copies editor"
 shot editor
 click_in "$editor" $((16 + 20)) $((104 + 6)) # the first row of the name list
 shot first-pair
+atspi_check editor
 press "$editor" 104 304 75 25 # "Удалить" of the first column
 
 # Step 3: exactly the first file of the pair is gone, its copy stays. The
@@ -225,9 +264,18 @@ poll 10 is_gone 'Редактор копий' || fail "the copies editor did not
 poll 10 is_shown 'Qevra' || fail "the main window did not come back after the copies editor closed"
 main=$(window_id 'Qevra')
 shot main-again
+# The status bar docks at the bottom edge; its hint reaches a screen reader.
+geometry "$main"
+xdotool mousemove --sync $((X + 100)) $((Y + HEIGHT - 6))
+atspi_check status "   Здесь отображаются все действия программы"
 
-# Step 4: the About box.
-press "$main" 392 8 91 25 # "О программе"
+# Step 4: the About box, through its button's AT-SPI action when there is
+# a bus, else with the pointer.
+if [ ${#atspi[@]} -gt 0 ]; then
+    atspi_check press "О программе"
+else
+    press "$main" 392 8 91 25 # "О программе"
+fi
 about=$(wait_window 'О программе' 15) || fail "the About box \"О программе\" did not appear"
 shot about
 "$close_window" "$about" || fail "could not ask the About box to close"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks that everything a
 # desktop looks for is where it looks: the program, the menu entry, the icon
-# in each size (with the size its place promises) and the AppStream metadata.
+# in each size (with the size its place promises), the AppStream metadata,
+# the manual pages, the copyright and the changelog.
 #
 #   install.sh CMAKE BUILD-DIR
 set -uo pipefail
@@ -30,7 +31,8 @@ rm -f "$prefix.log"
 
 [ -x "$prefix/bin/qevra" ] || fail "bin/qevra is missing or not executable"
 for file in share/applications/qevra.desktop share/metainfo/org.qevra.Qevra.metainfo.xml \
-    share/icons/hicolor/scalable/apps/qevra.svg; do
+    share/icons/hicolor/scalable/apps/qevra.svg share/man/man1/qevra.1.gz \
+    share/man/ru/man1/qevra.1.gz share/doc/qevra/copyright share/doc/qevra/changelog.gz; do
     [ -s "$prefix/$file" ] || fail "$file is missing"
 done
 

@@ -143,6 +143,37 @@ void FormsTest::click(QWidget* widget)
     QTest::mouseClick(widget, Qt::LeftButton);
 }
 
+void FormsTest::showPairs(
+    const std::vector<std::pair<std::string, std::string>>& pairs, Criterion criterion)
+{
+    form2->clearNameLists();
+    form1->ListBox1.clear();
+    form1->ListBox2.clear();
+    form1->ListBox3.clear();
+    for (const auto& [first, second] : pairs) {
+        form1->ListBox1.append(first);
+        form1->ListBox2.append(std::uint32_t(form1->ListBox1.size() - 1));
+        form1->ListBox1.append(second);
+        form1->ListBox3.append(std::uint32_t(form1->ListBox1.size() - 1));
+    }
+    showEditor(criterion);
+}
+
+void FormsTest::showEditor(Criterion criterion)
+{
+    form1->rowsCriterion = criterion;
+    form1->candidateStamps.clear();
+    for (std::size_t c = 0; c < form1->ListBox1.size(); ++c)
+        form1->candidateStamps.push_back(
+            fs::realFileSystem()
+                .examine(std::string(form1->ListBox1[c]), fs::Resolve::NoFinalLink)
+                .value_or(fs::FileStamp()));
+    form2->appendRowNames();
+    form1->hide();
+    form2->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form2));
+}
+
 void typeText(QWidget* widget, const QString& text)
 {
     for (const QChar ch : text)

@@ -64,6 +64,14 @@ protected:
     // Types the extension text into the extension box.
     void typeExtension(const QString& text);
     void click(QWidget* widget);
+    // Puts pairs into the hidden lists as a pass would, then shows the
+    // editor in place of the main window.
+    void showPairs(const std::vector<std::pair<std::string, std::string>>& pairs,
+        Criterion criterion = Criterion::Name);
+    // Stamps the candidates as the search would have seen them now, and
+    // shows the editor with the rows of the hidden lists, in place of the
+    // main window.
+    void showEditor(Criterion criterion);
 
     HookedFileSystem fileSystem;
     std::unique_ptr<platform::Services> services;

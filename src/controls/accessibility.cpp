@@ -1,0 +1,297 @@
+#include "controls/accessibility.h"
+
+#include "controls/basic_controls.h"
+#include "controls/progress_bar.h"
+#include "controls/status_bar.h"
+#include "controls/xp_button.h"
+#include "controls/xp_check_box.h"
+
+#include <QAbstractItemView>
+#include <QAccessibleWidget>
+#include <QKeySequence>
+#include <QLineEdit>
+#include <mutex>
+
+namespace qevra::controls {
+
+namespace {
+
+// The button and the check box: their caption (without the accelerator's
+// "&") is their name, Alt with the accelerator character their shortcut,
+// and one action runs the click action.
+class OwnerDrawnAccessible : public QAccessibleWidget {
+public:
+    OwnerDrawnAccessible(OwnerDrawnControl* control, QAccessible::Role role, QString action)
+        : QAccessibleWidget(control, role)
+        , action_(std::move(action))
+    {
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        switch (t) {
+        case QAccessible::Name: {
+            const QString name = widget()->accessibleName();
+            return name.isEmpty() ? captionWithoutMark(control()->caption()) : name;
+        }
+        case QAccessible::Accelerator: {
+            const QChar key = acceleratorOf(control()->caption());
+            if (key.isNull())
+                return {};
+            return QKeySequence(
+                QKeyCombination(Qt::AltModifier, static_cast<Qt::Key>(key.toUpper().unicode())))
+                .toString(QKeySequence::NativeText);
+        }
+        default:
+            return QAccessibleWidget::text(t);
+        }
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.pressed = control()->pressed();
+        state.hotTracked = control()->hover();
+        return state;
+    }
+
+    QStringList actionNames() const override
+    {
+        return QStringList(action_) + QAccessibleWidget::actionNames();
+    }
+
+    void doAction(const QString& name) override
+    {
+        if (name != action_) {
+            QAccessibleWidget::doAction(name);
+            return;
+        }
+        OwnerDrawnControl* const target = control();
+        QMetaObject::invokeMethod(
+            target,
+            [target] {
+                // A control disabled meanwhile takes no click.
+                if (target->isEnabled())
+                    target->click();
+            },
+            Qt::QueuedConnection);
+    }
+
+protected:
+    OwnerDrawnControl* control() const { return static_cast<OwnerDrawnControl*>(object()); }
+
+private:
+    QString action_;
+};
+
+class CheckBoxAccessible : public OwnerDrawnAccessible {
+public:
+    explicit CheckBoxAccessible(TxpCheckBox* box)
+        : OwnerDrawnAccessible(box, QAccessible::CheckBox, toggleAction())
+    {
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = OwnerDrawnAccessible::state();
+        state.checkable = true;
+        state.checked = static_cast<TxpCheckBox*>(control())->isChecked();
+        return state;
+    }
+};
+
+class ProgressBarAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    explicit ProgressBarAccessible(ProgressBar* bar)
+        : QAccessibleWidget(bar, QAccessible::ProgressBar)
+    {
+    }
+
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::ValueInterface)
+            return static_cast<QAccessibleValueInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t != QAccessible::Value)
+            return QAccessibleWidget::text(t);
+        const ProgressBar* const b = bar();
+        const int percent = b->maximum() > 0 ? b->position() * 100 / b->maximum() : 0;
+        return QStringLiteral("%1%").arg(percent);
+    }
+
+    QVariant currentValue() const override { return bar()->position(); }
+    // The bar is driven by the search only.
+    void setCurrentValue(const QVariant&) override { }
+    QVariant maximumValue() const override { return bar()->maximum(); }
+    QVariant minimumValue() const override { return bar()->minimum(); }
+    QVariant minimumStepSize() const override { return bar()->step(); }
+
+private:
+    ProgressBar* bar() const { return static_cast<ProgressBar*>(object()); }
+};
+
+class StatusBarAccessible : public QAccessibleWidget {
+public:
+    explicit StatusBarAccessible(StatusBar* bar)
+        : QAccessibleWidget(bar, QAccessible::StatusBar)
+    {
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        const QString shown = static_cast<StatusBar*>(object())->text();
+        switch (t) {
+        case QAccessible::Name: {
+            const QString name = widget()->accessibleName();
+            return name.isEmpty() ? shown : name;
+        }
+        case QAccessible::Value:
+            return shown;
+        default:
+            return QAccessibleWidget::text(t);
+        }
+    }
+};
+
+// The flat combo box. Qt's own interface names an editable combo box on
+// Linux by its current text, so a screen reader would say "txt" and not
+// what the box is for; here the name is the accessible name set on the box
+// (its label's text), and the text is the value.
+class ComboBoxAccessible : public QAccessibleWidget {
+public:
+    explicit ComboBoxAccessible(TfsComboBox* box)
+        : QAccessibleWidget(box, QAccessible::ComboBox)
+    {
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        switch (t) {
+        case QAccessible::Name: {
+            const QString name = widget()->accessibleName();
+            return name.isEmpty() ? box()->currentText() : name;
+        }
+        case QAccessible::Value:
+            return box()->currentText();
+        default:
+            return QAccessibleWidget::text(t);
+        }
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.editable = box()->isEditable();
+        state.expandable = true;
+        state.expanded = box()->view() && box()->view()->isVisible();
+        state.collapsed = !state.expanded;
+        return state;
+    }
+
+    // The drop-down list, then the edit field.
+    int childCount() const override { return box()->lineEdit() ? 2 : 1; }
+
+    QAccessibleInterface* child(int index) const override
+    {
+        if (index == 0)
+            return QAccessible::queryAccessibleInterface(box()->view());
+        if (index == 1 && box()->lineEdit())
+            return QAccessible::queryAccessibleInterface(box()->lineEdit());
+        return nullptr;
+    }
+
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        if (!child)
+            return -1;
+        if (child->object() == box()->view())
+            return 0;
+        if (box()->lineEdit() && child->object() == box()->lineEdit())
+            return 1;
+        return -1;
+    }
+
+    QStringList actionNames() const override
+    {
+        return QStringList { QAccessibleActionInterface::showMenuAction(),
+            QAccessibleActionInterface::pressAction() }
+        + QAccessibleWidget::actionNames();
+    }
+
+    void doAction(const QString& name) override
+    {
+        if (name == QAccessibleActionInterface::showMenuAction()
+            || name == QAccessibleActionInterface::pressAction()) {
+            if (box()->view() && box()->view()->isVisible())
+                box()->hidePopup();
+            else
+                box()->showPopup();
+            return;
+        }
+        QAccessibleWidget::doAction(name);
+    }
+
+private:
+    TfsComboBox* box() const { return static_cast<TfsComboBox*>(object()); }
+};
+
+QAccessibleInterface* programControls(const QString&, QObject* object)
+{
+    if (auto* button = qobject_cast<TxpButton*>(object))
+        return new OwnerDrawnAccessible(
+            button, QAccessible::PushButton, QAccessibleActionInterface::pressAction());
+    if (auto* box = qobject_cast<TxpCheckBox*>(object))
+        return new CheckBoxAccessible(box);
+    if (auto* bar = qobject_cast<ProgressBar*>(object))
+        return new ProgressBarAccessible(bar);
+    if (auto* bar = qobject_cast<StatusBar*>(object))
+        return new StatusBarAccessible(bar);
+    if (auto* box = qobject_cast<TfsComboBox*>(object))
+        return new ComboBoxAccessible(box);
+    // The program's windows are plain widgets, which Qt would present as
+    // a nameless client area; tools look for a window with its title.
+    if (object->isWidgetType() && static_cast<QWidget*>(object)->isWindow()
+        && object->metaObject()->superClass() == &QWidget::staticMetaObject)
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    return nullptr;
+}
+
+} // namespace
+
+void installAccessibleFactory()
+{
+    static std::once_flag installed;
+    std::call_once(installed, [] { QAccessible::installFactory(programControls); });
+}
+
+void notifyAccessible(QObject* object, QAccessible::Event event)
+{
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleEvent change(object, event);
+    QAccessible::updateAccessibility(&change);
+}
+
+void notifyCheckedChanged(QObject* object)
+{
+    if (!QAccessible::isActive())
+        return;
+    QAccessible::State changed;
+    changed.checked = true;
+    QAccessibleStateChangeEvent change(object, changed);
+    QAccessible::updateAccessibility(&change);
+}
+
+void notifyValueChanged(QObject* object, int value)
+{
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleValueChangeEvent change(object, value);
+    QAccessible::updateAccessibility(&change);
+}
+
+} // namespace qevra::controls
