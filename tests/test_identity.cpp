@@ -321,12 +321,7 @@ int inBindMount(const std::string& dir, const std::string& bound, const std::fun
             ::_exit(77);
         ::_exit(work());
     }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return waitFor(pid);
 }
 
 } // namespace

@@ -25,16 +25,6 @@ void makeParents(const std::string& path)
     }
 }
 
-int waitFor(pid_t pid)
-{
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 } // namespace
 
 TempTree::TempTree()
@@ -96,6 +86,16 @@ std::string TempTree::link(std::string_view relative, std::string_view target) c
     if (::symlink(std::string(target).c_str(), full.c_str()) != 0)
         throw std::runtime_error("cannot link " + full);
     return full;
+}
+
+int waitFor(int pid)
+{
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 int runUnprivileged(const std::function<int()>& work)

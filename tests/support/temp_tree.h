@@ -37,6 +37,10 @@ private:
 // the child's exit status, or -1 when it did not exit normally.
 int runUnprivileged(const std::function<int()>& work);
 
+// Waits for a child process; its exit status, or -1 when it did not exit
+// normally.
+int waitFor(int pid);
+
 // Reads a whole file; empty when it cannot be read.
 std::string readFile(const std::string& path);
 
