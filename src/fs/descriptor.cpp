@@ -13,7 +13,7 @@ void Descriptor::reset(int fd)
     fd_ = fd;
 }
 
-OpenedFile openRegularFileAt(int dirFd, const char* name)
+OpenedFile openRegularFileAt(int dirFd, const char* name, bool forReading)
 {
     OpenedFile opened;
     opened.fd.reset(
@@ -28,7 +28,7 @@ OpenedFile openRegularFileAt(int dirFd, const char* name)
         opened.error = EISDIR;
     } else if (!S_ISREG(opened.status.st_mode)) {
         opened.error = ENXIO;
-    } else {
+    } else if (forReading) {
         const int flags = ::fcntl(opened.fd.get(), F_GETFL);
         if (flags < 0 || ::fcntl(opened.fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
             opened.error = errno;
@@ -38,9 +38,9 @@ OpenedFile openRegularFileAt(int dirFd, const char* name)
     return opened;
 }
 
-OpenedFile openRegularFile(const std::string& path)
+OpenedFile openRegularFile(const std::string& path, bool forReading)
 {
-    return openRegularFileAt(AT_FDCWD, path.c_str());
+    return openRegularFileAt(AT_FDCWD, path.c_str(), forReading);
 }
 
 } // namespace qevra::fs

@@ -51,12 +51,13 @@ struct OpenedFile {
 // Opens a file for reading the hostile-tree way: without blocking (a named
 // pipe or a device never holds the caller), without following a symbolic
 // link in the last component, never as a controlling terminal; then checks
-// on the descriptor that it is a regular file and makes it blocking again
-// for reading. A link fails with ELOOP, a directory with EISDIR, any other
-// kind of file with ENXIO.
-OpenedFile openRegularFile(const std::string& path);
+// on the descriptor that it is a regular file and, unless the file is only
+// to be examined (`forReading` false), makes it blocking again for reading.
+// A link fails with ELOOP, a directory with EISDIR, any other kind of file
+// with ENXIO.
+OpenedFile openRegularFile(const std::string& path, bool forReading = true);
 
 // The same, relative to a directory descriptor.
-OpenedFile openRegularFileAt(int dirFd, const char* name);
+OpenedFile openRegularFileAt(int dirFd, const char* name, bool forReading = true);
 
 } // namespace qevra::fs

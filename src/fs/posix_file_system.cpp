@@ -191,7 +191,8 @@ public:
 
     FileStamp measure(const std::string& path) override
     {
-        OpenedFile opened = openRegularFile(path);
+        // Opened only to be measured: it stays non-blocking until closed.
+        OpenedFile opened = openRegularFile(path, false);
         if (!opened.fd)
             throw EInOutError(opened.error);
         if (::close(opened.fd.release()) != 0)
