@@ -54,6 +54,14 @@ constexpr std::size_t kHashBatch = 8;
 constexpr std::size_t kVerifyBatch = 32;
 constexpr unsigned kMaxThreads = 64;
 
+// Reading is what the stage waits for most: on a cold disk many reads in
+// flight finish sooner than one per core, so it runs more workers than
+// there are cores.
+unsigned kDefaultThreads()
+{
+    return std::max(8u, 2 * std::thread::hardware_concurrency());
+}
+
 // One distinct file.
 struct FileState {
     std::uint32_t cls = kNone; // its class of equal files, once confirmed
@@ -89,7 +97,7 @@ public:
               options.maxOpenFiles, 2, std::max<std::size_t>(descriptorBudget(), 2)))
         , slots_(std::max(groupLimit_, std::min(descriptorBudget(), 2 * groupLimit_)))
     {
-        threads_ = options.threads != 0 ? options.threads : std::thread::hardware_concurrency();
+        threads_ = options.threads != 0 ? options.threads : kDefaultThreads();
         threads_ = std::clamp(threads_, 1u, kMaxThreads);
         queue_.onCancel([this] { slots_.wake(); });
     }
