@@ -93,9 +93,12 @@ run_tool() { # NAME OUT
     fdupes) fdupes -r -q "$dir" >"$out" ;;
     rmlint)
         # Run from the temporary directory, so that nothing lands in the
-        # tree or here.
+        # tree or here; its list always goes to a file of ours, since rmlint
+        # replaces the file it writes (it must never be handed /dev/null).
+        local list=$out
+        [[ $out == /dev/null ]] && list=$work/rmlint-results.txt
         (cd "$work" && rmlint -T df --size 0 --hidden --no-followlinks \
-            -o "fdupes:$out" "$dir" >/dev/null 2>&1)
+            -o "fdupes:$list" "$dir" >/dev/null 2>&1)
         ;;
     rdfind)
         local name=$out
