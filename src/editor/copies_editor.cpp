@@ -11,10 +11,15 @@ namespace {
 const QColor kWindowColour(240, 251, 255);
 } // namespace
 
+QString shownPath(std::string_view path)
+{
+    return QFile::decodeName(QByteArray(path.data(), qsizetype(path.size())));
+}
+
 void PathLabel::setPath(std::string_view path)
 {
     path_ = std::string(path);
-    setCaption(QFile::decodeName(QByteArray(path.data(), qsizetype(path.size()))));
+    setCaption(shownPath(path));
 }
 
 void PathLabel::setMarker(const QString& marker)
@@ -124,6 +129,7 @@ TForm2::TForm2(const search::Results& results, QWidget* mainWindow, platform::Se
         control->OnClick = [this, handler = handler](QObject*) { (this->*handler)(); };
         control->setButtonFont(platform::windowFont(11));
     }
+    makeNameListMenu();
 }
 
 TForm2::~TForm2() = default;
