@@ -9,7 +9,6 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <cstdlib>
-#include <dirent.h>
 #include <set>
 #include <unistd.h>
 
@@ -21,20 +20,6 @@ namespace {
 bool exists(const std::string& path)
 {
     return ::access(path.c_str(), F_OK) == 0;
-}
-
-std::set<std::string> namesIn(const std::string& dir)
-{
-    std::set<std::string> names;
-    if (DIR* handle = ::opendir(dir.c_str())) {
-        while (const dirent* entry = ::readdir(handle)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..")
-                names.insert(name);
-        }
-        ::closedir(handle);
-    }
-    return names;
 }
 
 class NameListMenu : public FormsTest {
@@ -148,22 +133,23 @@ protected:
 
     void pressUndo() { QTest::keyClick(form2, Qt::Key_Z, Qt::ControlModifier); }
 
-    std::vector<QString> itemTexts() const
+    // The menu's items, and which of them are enabled.
+    std::vector<QString> itemTexts(std::vector<bool>* enabled = nullptr) const
     {
         std::vector<QString> texts;
         for (QAction* action : menu()->actions()) {
-            if (!action->isSeparator())
-                texts.push_back(action->text());
+            if (action->isSeparator())
+                continue;
+            texts.push_back(action->text());
+            if (enabled)
+                enabled->push_back(action->isEnabled());
         }
         return texts;
     }
     std::vector<bool> enabledItems() const
     {
         std::vector<bool> enabled;
-        for (QAction* action : menu()->actions()) {
-            if (!action->isSeparator())
-                enabled.push_back(action->isEnabled());
-        }
+        itemTexts(&enabled);
         return enabled;
     }
 
@@ -235,15 +221,6 @@ TEST_F(NameListMenu, TheSecondListChoosesItsPairThroughTheFirstAndServesItsOwnCo
     EXPECT_EQ(form2->menuColumn(), 2);
     choose(form2->menuCopyPath);
     EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), files[5]);
-
-    // Its files go to the trash from its own menu.
-    rightClickRow(form2->fsListBox2, 2);
-    choose(form2->menuTrash);
-    EXPECT_FALSE(exists(files[5]));
-    EXPECT_TRUE(exists(files[4]));
-    EXPECT_EQ(label4(), kDeletedMarker);
-    EXPECT_TRUE(form2->Image2->isHidden());
-    EXPECT_FALSE(form2->Image1->isHidden());
 }
 
 TEST_F(NameListMenu, TheKeyboardOpensTheMenuOnTheCurrentRowChosenFirst)
@@ -392,25 +369,6 @@ TEST_F(NameListMenu, AFileWhosePlaceIsTakenStaysInTheTrashAndIsNamed)
     EXPECT_EQ(namesIn(trashFiles()), std::set<std::string> { "a" });
     EXPECT_EQ(form2->Label3->path(), files[0]); // the new file is what the path holds now
     EXPECT_FALSE(form2->canRestore());
-
-    // In a batch, the files whose places are free come back; the others
-    // are named together in one box.
-    boxes().messages.clear();
-    showRows(files, adjacentRows(3));
-    rightClickRow(form2->fsListBox2, 0);
-    choose(form2->menuTrashAll);
-    EXPECT_FALSE(exists(files[1]));
-    EXPECT_FALSE(exists(files[3]));
-    EXPECT_FALSE(exists(files[5]));
-    tree.file("two/b", "new b");
-    tree.file("two/c", "new c");
-    pressUndo();
-    ASSERT_EQ(boxes().messages.size(), 1u);
-    EXPECT_EQ(boxes().messages[0],
-        kStayedInTrashMany + ":\n" + QString::fromStdString(files[5]) + "\n"
-            + QString::fromStdString(files[3]));
-    EXPECT_EQ(readFile(files[1]), "same a");
-    EXPECT_EQ(readFile(files[3]), "new b");
 }
 
 TEST_F(NameListMenu, TheOnlyCopyAndAChangedCopyAreNotMoved)
@@ -436,15 +394,6 @@ TEST_F(NameListMenu, TheOnlyCopyAndAChangedCopyAreNotMoved)
     rightClickRow(form2->fsListBox1, 0);
     choose(form2->menuTrashAll);
     EXPECT_TRUE(exists(files[0]));
-    // And a file edited itself is not the file the search saw.
-    boxes().messages.clear();
-    tree.file("two/e", "same e");
-    form1->candidateStamps[1] = fs::realFileSystem().measure(files[1]);
-    tree.file("one/e", "edited, longer");
-    chooseOnRow(0, form2->menuTrash);
-    EXPECT_EQ(boxes().messages, std::vector<QString> { kNotTrashedChanged });
-    EXPECT_TRUE(exists(files[0]));
-    EXPECT_TRUE(namesIn(trashFiles()).empty());
 }
 
 TEST_F(NameListMenu, AFailedMoveChangesNothingAndIsToldOnce)
