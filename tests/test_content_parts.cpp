@@ -237,6 +237,14 @@ public:
     {
         return qevra::fs::Removal::Failed;
     }
+    qevra::fs::TrashMove moveToTrash(const std::string&, const FileStamp&, bool) override
+    {
+        return {};
+    }
+    qevra::fs::Restoring restoreFromTrash(const qevra::fs::TrashedFile&) override
+    {
+        return qevra::fs::Restoring::Failed;
+    }
 
     std::string failing;
     std::atomic<int> measured { 0 };

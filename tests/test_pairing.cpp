@@ -114,6 +114,15 @@ public:
     {
         return realFileSystem().removeFile(path, seen, unchanged);
     }
+    qevra::fs::TrashMove moveToTrash(
+        const std::string& path, const qevra::fs::FileStamp& seen, bool unchanged) override
+    {
+        return realFileSystem().moveToTrash(path, seen, unchanged);
+    }
+    qevra::fs::Restoring restoreFromTrash(const qevra::fs::TrashedFile& file) override
+    {
+        return realFileSystem().restoreFromTrash(file);
+    }
 
     std::unique_ptr<ReadStream> openRead(const std::string& path) override
     {

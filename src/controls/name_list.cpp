@@ -1,5 +1,7 @@
 #include "controls/name_list.h"
 
+#include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
@@ -46,7 +48,7 @@ void TfsListBox::setModel(QAbstractItemModel* model)
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (quiet_)
             return;
-        changedInPress_ = true;
+        changed_ = true;
         emit userSelected();
     });
 }
@@ -145,12 +147,52 @@ bool TfsListBox::event(QEvent* event)
 
 void TfsListBox::mousePressEvent(QMouseEvent* event)
 {
-    changedInPress_ = false;
+    changed_ = false;
     QListView::mousePressEvent(event);
-    // A press on the row already selected chooses it again.
-    if (!changedInPress_ && event->button() == Qt::LeftButton
+    // A press on the row already selected chooses it again; the right
+    // button chooses as the left one does, before the menu opens.
+    if (!changed_ && (event->button() == Qt::LeftButton || event->button() == Qt::RightButton)
         && indexAt(event->position().toPoint()).isValid())
         emit userSelected();
+}
+
+void TfsListBox::contextMenuEvent(QContextMenuEvent* event)
+{
+    // The platform sends this after a right press (which chose the row)
+    // and for the menu key.
+    event->accept();
+    if (event->reason() == QContextMenuEvent::Mouse)
+        emit menuRequested(event->globalPos());
+    else
+        requestMenuFromKeyboard();
+}
+
+void TfsListBox::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        event->accept();
+        requestMenuFromKeyboard();
+        return;
+    }
+    QListView::keyPressEvent(event);
+}
+
+void TfsListBox::requestMenuFromKeyboard()
+{
+    QModelIndex current = currentIndex();
+    if (!current.isValid() && selectedRow() >= 0)
+        current = model()->index(selectedRow(), 0);
+    QPoint at = viewport()->rect().topLeft();
+    if (current.isValid()) {
+        changed_ = false;
+        selectionModel()->setCurrentIndex(current, QItemSelectionModel::ClearAndSelect);
+        if (!changed_)
+            emit userSelected();
+        scrollTo(current);
+        const QRect row = visualRect(current);
+        at = QPoint(row.left() + row.height(), row.bottom());
+    }
+    emit menuRequested(viewport()->mapToGlobal(at));
 }
 
 } // namespace qevra::controls

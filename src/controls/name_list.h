@@ -10,7 +10,11 @@ namespace qevra::controls {
 // row at most; once a row is chosen, one stays selected (a click below the
 // last row or a Ctrl click on the selected row leaves it selected).
 // `userSelected` tells that the user chose a row with the mouse or the
-// keyboard (arrow keys, type-ahead), also the row already selected.
+// keyboard (arrow keys, type-ahead), also the row already selected; a
+// right click chooses the row under the pointer as a left click does.
+// `menuRequested` asks for the list's menu: after a right click, or from
+// the keyboard (the menu key, Shift+F10), which first chooses the current
+// row as a click on it would.
 // With fsFlat its border is 3 pixels wide and painted as the flat frame.
 class TfsListBox : public QListView {
     Q_OBJECT
@@ -40,16 +44,22 @@ public:
 
 signals:
     void userSelected();
+    // Where the menu goes, in global coordinates.
+    void menuRequested(QPoint globalPos);
 
 protected:
     bool event(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     QItemSelectionModel::SelectionFlags selectionCommand(
         const QModelIndex& index, const QEvent* event) const override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void applyBorder();
     void trimHeight();
+    // The menu asked for from the keyboard, at the current row.
+    void requestMenuFromKeyboard();
 
     FlatFrameState flat_;
     // The platform's own border, put back for fsStandard.
@@ -57,7 +67,7 @@ private:
     int standardLineWidth_;
     int standardMidLineWidth_;
     bool quiet_ = false;
-    bool changedInPress_ = false;
+    bool changed_ = false;
     bool integralHeight_ = false;
 };
 

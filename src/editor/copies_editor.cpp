@@ -8,10 +8,15 @@
 
 namespace qevra {
 
+QString shownPath(std::string_view path)
+{
+    return QFile::decodeName(QByteArray(path.data(), qsizetype(path.size())));
+}
+
 void PathLabel::setPath(std::string_view path)
 {
     path_ = std::string(path);
-    setCaption(QFile::decodeName(QByteArray(path.data(), qsizetype(path.size()))));
+    setCaption(shownPath(path));
 }
 
 void PathLabel::setMarker(const QString& marker)
@@ -126,6 +131,7 @@ TForm2::TForm2(const search::Results& results, QWidget* mainWindow, platform::Se
         control->OnClick = [this, handler = handler](QObject*) { (this->*handler)(); };
         control->setButtonFont(platform::windowFont(11));
     }
+    makeNameListMenu();
 }
 
 TForm2::~TForm2() = default;

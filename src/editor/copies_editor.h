@@ -16,8 +16,12 @@
 #include "search/results.h"
 
 #include <optional>
+#include <vector>
 
 #include <QWidget>
+
+class QAction;
+class QMenu;
 
 namespace qevra {
 
@@ -32,6 +36,28 @@ inline const QString kCloseHint
 inline const QString kNotDeletedSameFile = QStringLiteral("Файл не удален: это тот же файл");
 inline const QString kNotDeletedCopyChanged
     = QStringLiteral("Файл не удален: его копия изменилась после поиска");
+
+// The name lists' menu.
+inline const QString kMenuOpen = QStringLiteral("Открыть");
+inline const QString kMenuShowInFolder = QStringLiteral("Показать в папке");
+inline const QString kMenuTrash = QStringLiteral("Переместить в корзину");
+inline const QString kMenuTrashAll = QStringLiteral("Переместить все в корзину");
+inline const QString kMenuCopyPath = QStringLiteral("Копировать путь");
+inline const QString kMenuCopyAllPairs = QStringLiteral("Копировать все пары");
+inline const QString kMenuRestore = QStringLiteral("Вернуть из корзины");
+// Why a file did not go to the trash, or did not come back.
+inline const QString kNotTrashedSameFile
+    = QStringLiteral("Файл не перемещен в корзину: это тот же файл");
+inline const QString kNotTrashedCopyChanged
+    = QStringLiteral("Файл не перемещен в корзину: его копия изменилась после поиска");
+inline const QString kNotTrashedChanged
+    = QStringLiteral("Файл не перемещен в корзину: он изменился после поиска");
+inline const QString kTrashFailed = QStringLiteral("Не удалось переместить в корзину");
+inline const QString kNoTrash = QStringLiteral("Нет корзины на диске этого файла");
+inline const QString kStayedInTrash = QStringLiteral("Файл остался в корзине, его место занято");
+inline const QString kStayedInTrashMany
+    = QStringLiteral("Файлы остались в корзине, их место занято");
+inline const QString kNotRestored = QStringLiteral("Не удалось вернуть из корзины");
 
 // The copies editor: lists the pairs of the main window's first-copy and
 // second-copy lists by bare name, shows the full paths of the pair the user
@@ -107,14 +133,50 @@ public:
     void Button6Click();
     void Button3Click();
 
+    // The menu of the two name lists (beyond the designed window): a right
+    // click on a row of either list, or the menu key or Shift+F10 in
+    // fsListBox1, first chooses that row as a click does, then opens it for
+    // that column's file. fsListBox2 takes no input: a right click on its
+    // row chooses the pair through fsListBox1's selection step.
+    QMenu* nameListMenu;
+    QAction* menuOpen;
+    QAction* menuShowInFolder;
+    QAction* menuTrash; // also the Delete key in fsListBox1
+    QAction* menuTrashAll;
+    QAction* menuCopyPath;
+    QAction* menuCopyAllPairs;
+    QAction* menuRestore; // also Ctrl+Z
+    // Opens the menu for column 1 or 2 at a global position.
+    void openNameListMenu(int column, QPoint globalPos);
+    // The column the menu was last opened for.
+    int menuColumn() const { return menuColumn_; }
+    // The menu's actions, for column 1 or 2.
+    void openColumnFile(int column);
+    void showInFolder(int column);
+    // Moves the column's shown file to the trash, under the checks of
+    // "Удалить"; a refusal or failure is told in a message box.
+    void trashFile(int column);
+    // Moves every file of the column to the trash, skipping the rows that
+    // "Удалить все" skips; the failures are told together at the end.
+    void trashAll(int column);
+    void copyPath(int column);
+    void copyAllPairs();
+    // Puts back the files of the last move to the trash of this run, each
+    // to its path when that is free, and shows the selected pair anew.
+    void restoreFromTrash();
+    bool canRestore() const { return !trashActions_.empty(); }
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // The right click on fsListBox2, which, disabled, passes it on.
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     // One column of the editor: its path label, hidden list, partner list
     // and label (the other column's) and picture box.
     struct Column {
+        int number;
         PathLabel* label;
         const search::PathColumn& list;
         const search::PathColumn& partners;
@@ -124,10 +186,20 @@ private:
     };
     Column column1() const;
     Column column2() const;
+    Column column(int number) const { return number == 2 ? column2() : column1(); }
 
     void openFile(const Column& column);
     void deleteOne(const Column& column);
     void deleteAll(const Column& column);
+    // The shown row when its column's file may go (deleted or moved to the
+    // trash); otherwise nothing, after telling why in a message box (with
+    // `sameFile` or `copyChanged`) when the check refused it.
+    std::optional<std::size_t> removableShownRow(
+        const Column& column, const QString& sameFile, const QString& copyChanged);
+    // Marks the column when no file exists at `path` any more: the path
+    // label reads "Файл удален" and the picture box hides.
+    void markIfGone(const Column& column, const std::string& path);
+    void makeNameListMenu();
     // Deletes the column's file of row `row` when it is still the file the
     // search saw, then marks the column when no file exists at its path.
     void deleteAndMark(const Column& column, std::size_t row);
@@ -149,6 +221,16 @@ private:
     NameListModel* names2_;
     // The row whose paths the labels show, while they show one.
     std::optional<std::size_t> shownPair_;
+    // One move to the trash of this run: one file, or the files of one
+    // "Переместить все в корзину"; with the column's marker before it, for
+    // when no pair is shown on its undoing.
+    struct TrashAction {
+        std::vector<fs::TrashedFile> files;
+        int column;
+        std::optional<QString> markerBefore;
+    };
+    std::vector<TrashAction> trashActions_;
+    int menuColumn_ = 1;
 };
 
 } // namespace qevra

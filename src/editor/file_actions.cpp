@@ -9,12 +9,12 @@ namespace qevra {
 
 TForm2::Column TForm2::column1() const
 {
-    return { Label3, results_.first, results_.second, Label4, Image1, RxGIFAnimator1 };
+    return { 1, Label3, results_.first, results_.second, Label4, Image1, RxGIFAnimator1 };
 }
 
 TForm2::Column TForm2::column2() const
 {
-    return { Label4, results_.second, results_.first, Label3, Image2, RxGIFAnimator2 };
+    return { 2, Label4, results_.second, results_.first, Label3, Image2, RxGIFAnimator2 };
 }
 
 void TForm2::xpButton1Click()
@@ -55,7 +55,12 @@ void TForm2::deleteAndMark(const Column& column, std::size_t row)
     const std::string path(column.list[row]);
     const fs::FileStamp& seen = stampOf(column.list.candidate(row));
     files.removeFile(path, seen, measuresFiles(results_.criterion));
-    if (files.fileExists(path))
+    markIfGone(column, path);
+}
+
+void TForm2::markIfGone(const Column& column, const std::string& path)
+{
+    if (services_.fileSystem.fileExists(path))
         return;
     column.picture->hide();
     column.label->setMarker(kDeletedMarker);
@@ -77,25 +82,33 @@ const fs::FileStamp& TForm2::stampOf(std::uint32_t candidate) const
 
 void TForm2::deleteOne(const Column& column)
 {
-    // Nothing to delete while the label shows a marker.
+    if (const auto row = removableShownRow(column, kNotDeletedSameFile, kNotDeletedCopyChanged))
+        deleteAndMark(column, *row);
+}
+
+std::optional<std::size_t> TForm2::removableShownRow(
+    const Column& column, const QString& sameFile, const QString& copyChanged)
+{
+    // Nothing to remove while the label shows a marker.
     if (!column.label->path() || !shownPair_ || *shownPair_ >= column.list.size()
         || *shownPair_ >= column.partners.size())
-        return;
+        return std::nullopt;
     const std::size_t row = *shownPair_;
     // Unless the user was shown that the copy is gone, the copy must still
     // be another file, and, for files measured, the one the search saw.
-    if (column.partnerLabel->caption() != kDeletedMarker) {
-        const search::Partner partner = partnerOf(column, row);
-        if (partner == search::Partner::SameFile) {
-            services_.ShowMessage(kNotDeletedSameFile);
-            return;
-        }
-        if (partner != search::Partner::Distinct && measuresFiles(results_.criterion)) {
-            services_.ShowMessage(kNotDeletedCopyChanged);
-            return;
-        }
+    if (column.partnerLabel->caption() == kDeletedMarker)
+        return row;
+    switch (search::refusalFor(partnerOf(column, row), results_.criterion)) {
+    case search::Refusal::None:
+        return row;
+    case search::Refusal::SameFile:
+        services_.ShowMessage(sameFile);
+        break;
+    case search::Refusal::CopyChanged:
+        services_.ShowMessage(copyChanged);
+        break;
     }
-    deleteAndMark(column, row);
+    return std::nullopt;
 }
 
 void TForm2::deleteAll(const Column& column)

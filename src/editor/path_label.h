@@ -7,6 +7,9 @@
 
 namespace qevra {
 
+// A path as the editor shows it: its bytes decoded as file names are.
+QString shownPath(std::string_view path);
+
 // A path label of the copies editor: it holds the exact path (bytes) of its
 // column's file and shows it decoded, or shows a marker ("Пусто",
 // "Файл удален") and holds no path. Actions take the held path, never the

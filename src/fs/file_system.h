@@ -81,6 +81,36 @@ enum class Removal : std::uint8_t {
     Failed, // the system refused; the file is as it was
 };
 
+// A file moved to a trash, as the move left it: enough to put it back.
+struct TrashedFile {
+    std::string original; // the path it had
+    std::string trash; // the trash directory, which holds files/ and info/
+    std::string name; // its name in files/; info/ holds name + ".trashinfo"
+    FileStamp stamp; // its identity, which the move keeps
+};
+
+// What a move to the trash did.
+enum class Trashing : std::uint8_t {
+    Moved,
+    Missing, // nothing there, or the path runs through a link
+    NotTheFileSeen, // another file, or the file changed since it was seen
+    NoTrash, // no trash on the file's own file system could be used
+    Failed, // the system refused; the file is as it was
+};
+
+struct TrashMove {
+    Trashing outcome = Trashing::Failed;
+    TrashedFile file; // where it went, when moved
+};
+
+// What putting a file back from the trash did.
+enum class Restoring : std::uint8_t {
+    Restored,
+    PathTaken, // something stands at its path: the file stays in the trash
+    Gone, // the trash no longer holds the file as it was left there
+    Failed, // its folder is gone or reached through a link, or the system refused
+};
+
 // An open regular file for reading; closed by the destructor.
 class ReadStream {
 public:
@@ -124,6 +154,18 @@ public:
     // file is made writable first through a descriptor of the file itself
     // and put back as it was when the removal fails.
     virtual Removal removeFile(const std::string& path, const FileStamp& seen, bool unchanged) = 0;
+    // Moves the file into the user's trash (the freedesktop trash), under
+    // the same conditions as removeFile, and never by copying: into the home
+    // trash when that lies on the file's own file system, else into the trash
+    // at the top of the file's file system, which is made when missing. The
+    // file is renamed, by descriptors reached without links, after its
+    // .trashinfo is written; nothing changes when that fails.
+    virtual TrashMove moveToTrash(const std::string& path, const FileStamp& seen, bool unchanged)
+        = 0;
+    // Puts a trashed file back at its original path, only while that path is
+    // free and its folder is reached without links, and only if the trash
+    // still holds that very file; removes its .trashinfo.
+    virtual Restoring restoreFromTrash(const TrashedFile& file) = 0;
 };
 
 // The stamp of a file's status.

@@ -1,18 +1,16 @@
 #include "fs/file_system.h"
 
 #include "fs/descriptor.h"
+#include "fs/resolve.h"
+#include "fs/trash.h"
 
 #include "base/exceptions.h"
 
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace qevra::fs {
@@ -33,68 +31,6 @@ EntryType typeOf(const struct stat& st)
     if (S_ISDIR(st.st_mode))
         return EntryType::Directory;
     return EntryType::Other;
-}
-
-// Opens `path` with `flags` (O_CLOEXEC added) when no symbolic link lies
-// anywhere on it: in one step where the kernel resolves without links
-// (openat2), else component by component, each opened without following.
-// -1 with errno set otherwise (ELOOP or ENOTDIR for a link on the way).
-int openWithoutLinks(const std::string& path, int flags)
-{
-    flags |= O_CLOEXEC;
-    static std::atomic<bool> kernelResolves { true };
-    if (kernelResolves.load(std::memory_order_relaxed)) {
-        open_how how {};
-        how.flags = static_cast<std::uint64_t>(flags);
-        how.resolve = RESOLVE_NO_SYMLINKS;
-        const long fd = ::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
-        if (fd >= 0 || (errno != ENOSYS && errno != EPERM))
-            return static_cast<int>(fd);
-        if (errno == ENOSYS)
-            kernelResolves.store(false, std::memory_order_relaxed);
-    }
-    Descriptor at(::open(path.starts_with('/') ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    std::size_t begin = 0;
-    for (;;) {
-        if (!at)
-            return -1;
-        while (begin < path.size() && path[begin] == '/')
-            ++begin;
-        const std::size_t end = std::min(path.find('/', begin), path.size());
-        std::size_t next = end;
-        while (next < path.size() && path[next] == '/')
-            ++next;
-        const std::string component
-            = begin < path.size() ? path.substr(begin, end - begin) : std::string(".");
-        if (next >= path.size())
-            return ::openat(at.get(), component.c_str(), flags | O_NOFOLLOW);
-        at.reset(
-            ::openat(at.get(), component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        begin = next;
-    }
-}
-
-// The directory that holds a path's last component, reached without
-// following any link, and that component.
-struct Located {
-    Descriptor dir;
-    std::string name;
-};
-
-std::optional<Located> locate(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return std::nullopt;
-    Located located;
-    located.name = path.substr(slash + 1);
-    if (located.name.empty() || located.name == "." || located.name == "..")
-        return std::nullopt;
-    const std::string dir = slash == 0 ? std::string("/") : path.substr(0, slash);
-    located.dir.reset(openWithoutLinks(dir, O_PATH | O_DIRECTORY));
-    if (!located.dir)
-        return std::nullopt;
-    return located;
 }
 
 // Changes the mode of the file an O_PATH descriptor holds, through that
@@ -235,17 +171,18 @@ public:
         const auto located = locate(path);
         if (!located)
             return Removal::Missing;
-        const Descriptor file(
-            ::openat(located->dir.get(), located->name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-        if (!file)
-            return errno == ENOENT ? Removal::Missing : Removal::Failed;
+        Descriptor file;
         struct stat st;
-        if (::fstat(file.get(), &st) != 0)
-            return Removal::Failed;
-        const FileStamp now = stampOf(st);
-        if (!S_ISREG(st.st_mode) || !now.sameFile(seen)
-            || (unchanged && (now.size != seen.size || now.modified != seen.modified)))
+        switch (checkSeen(*located, seen, unchanged, file, st)) {
+        case Seen::Same:
+            break;
+        case Seen::Missing:
+            return Removal::Missing;
+        case Seen::Other:
             return Removal::NotTheFileSeen;
+        case Seen::Failed:
+            return Removal::Failed;
+        }
         // The read-only attribute is the owner-write bit; it goes first, and
         // comes back when the file stays.
         const mode_t mode = st.st_mode & 07777;
@@ -258,6 +195,16 @@ public:
             return Removal::Failed;
         }
         return Removal::Removed;
+    }
+
+    TrashMove moveToTrash(const std::string& path, const FileStamp& seen, bool unchanged) override
+    {
+        return moveFileToTrash(path, seen, unchanged);
+    }
+
+    Restoring restoreFromTrash(const TrashedFile& file) override
+    {
+        return restoreTrashedFile(file);
     }
 };
 

@@ -1,6 +1,7 @@
 #include "platform/services.h"
 
 #include "platform/folder_dialog.h"
+#include "platform/show_in_folder.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -66,6 +67,11 @@ public:
 class RealDesktop final : public Desktop {
 public:
     void open(const std::string& target) override { launchDetached("xdg-open", target); }
+    void showInFolder(const std::string& path) override
+    {
+        showItemInFolder(QDBusConnection::sessionBus(), path,
+            [](const std::string& folder) { launchDetached("xdg-open", folder); });
+    }
 };
 
 } // namespace

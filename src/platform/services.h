@@ -32,11 +32,13 @@ public:
     virtual std::optional<std::string> browse(QWidget* parent, const QString& prompt) = 0;
 };
 
-// The desktop's "open" action for a file, a mailto: link or a web address.
+// The desktop's actions: "open" for a file, a mailto: link or a web
+// address, and showing a file selected in its folder in the file manager.
 class Desktop {
 public:
     virtual ~Desktop() = default;
     virtual void open(const std::string& target) = 0;
+    virtual void showInFolder(const std::string& path) = 0;
 };
 
 // The services the windows use, owned by the program (the real ones) or by
@@ -74,7 +76,7 @@ private:
 };
 
 // The program's real services: the POSIX file system, the message boxes,
-// the folder dialog and the desktop's open.
+// the folder dialog and the desktop's actions.
 Services& realServices();
 
 // Starts `program` (found on PATH) with one argument, detached, without a

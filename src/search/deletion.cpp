@@ -19,4 +19,13 @@ Partner checkPartner(fs::FileSystem& fileSystem, Criterion criterion, const fs::
     return followed->sameFile(file) ? Partner::SameFile : Partner::Changed;
 }
 
+Refusal refusalFor(Partner partner, Criterion criterion)
+{
+    if (partner == Partner::SameFile)
+        return Refusal::SameFile;
+    if (partner != Partner::Distinct && measuresFiles(criterion))
+        return Refusal::CopyChanged;
+    return Refusal::None;
+}
+
 } // namespace qevra::search

@@ -24,4 +24,15 @@ enum class Partner : std::uint8_t {
 Partner checkPartner(fs::FileSystem& fileSystem, Criterion criterion, const fs::FileStamp& file,
     const std::string& partnerPath, const fs::FileStamp& partnerSeen);
 
+// Why the shown file of a row may not go, deleted or moved to the trash,
+// given what stands at its partner's path: never when the partner is the
+// file itself, and, where the criterion measures files, only while the
+// partner is another file unchanged since the search.
+enum class Refusal : std::uint8_t {
+    None,
+    SameFile,
+    CopyChanged,
+};
+Refusal refusalFor(Partner partner, Criterion criterion);
+
 } // namespace qevra::search

@@ -193,7 +193,9 @@ printf 'the same content\n' >"$tree/a/skip.log" # equal, but not a .txt
 
 # --- The main window --------------------------------------------------------
 
-"$program" >"$out/qevra.log" 2>&1 &
+# The trash is a folder of the test's own.
+data=$work/data
+XDG_DATA_HOME=$data "$program" >"$out/qevra.log" 2>&1 &
 qevra_pid=$!
 main=$(wait_window 'Qevra' 60) || fail "the main window \"Qevra\" did not appear"
 geometry "$main"
@@ -233,7 +235,7 @@ shot criteria
 atspi_check main "$tree"
 press "$main" 256 8 121 25 # "Искать копии"
 
-# Step 2: the copies editor; choose the first pair and delete its first file.
+# Step 2: the copies editor; choose the first pair.
 editor=$(wait_window 'Редактор копий' 60) ||
     fail "the copies editor \"Редактор копий\" did not appear after the search"
 is_gone 'Qevra' || fail "the main window stays shown with the copies editor"
@@ -241,16 +243,40 @@ shot editor
 click_in "$editor" $((16 + 20)) $((104 + 6)) # the first row of the name list
 shot first-pair
 atspi_check editor
-press "$editor" 104 304 75 25 # "Удалить" of the first column
 
-# Step 3: exactly the first file of the pair is gone, its copy stays. The
-# walk takes sub-directories in the order the file system lists them (not
-# sorted), so the first file is the one whose directory `ls -f` names first.
+# The walk takes sub-directories in the order the file system lists them
+# (not sorted), so the first file of the pair is the one whose directory
+# `ls -f` names first.
 # shellcheck disable=SC2010 # ls -f is the one tool that keeps that order
 first_dir=$(ls -f "$tree" | grep -x -m 1 -e a -e b)
 if [ "$first_dir" = a ]; then copy_dir=b; else copy_dir=a; fi
 first=$first_dir/one.txt
 file_gone() { [ ! -e "$1" ]; }
+file_back() { [ -e "$1" ]; }
+
+# Step 3: the name list's menu moves the first file to the trash, and
+# Ctrl+Z brings it back. The menu opens at the pointer; the keys choose its
+# third item, "Переместить в корзину".
+geometry "$editor"
+xdotool mousemove --sync $((X + 16 + 20)) $((Y + 104 + 6)) click 3
+sleep 0.5
+shot menu
+xdotool key Down Down Down Return
+poll 10 file_gone "$tree/$first" || fail "$first did not leave its place through the menu"
+[ -f "$data/Trash/files/one.txt" ] || fail "$first is not in the trash folder $data/Trash/files"
+grep -qx "Path=$tree/$first" "$data/Trash/info/one.txt.trashinfo" ||
+    fail "the trash does not name $first as the file's place"
+[ -e "$tree/$copy_dir/one.txt" ] || fail "$copy_dir/one.txt went to the trash too"
+shot trashed
+xdotool key ctrl+z
+poll 10 file_back "$tree/$first" || fail "Ctrl+Z did not bring $first back from the trash"
+[ -z "$(ls -A "$data/Trash/files")" ] || fail "the trash still holds a file after Ctrl+Z"
+[ -z "$(ls -A "$data/Trash/info")" ] || fail "the trash still holds a .trashinfo after Ctrl+Z"
+shot restored
+note "$first went to the trash through the menu and came back with Ctrl+Z"
+
+# Step 4: "Удалить" deletes exactly the first file of the pair; its copy stays.
+press "$editor" 104 304 75 25 # "Удалить" of the first column
 poll 10 file_gone "$tree/$first" ||
     fail "$first, the first file of the first pair, was not deleted"
 shot deleted
@@ -269,7 +295,7 @@ geometry "$main"
 xdotool mousemove --sync $((X + 100)) $((Y + HEIGHT - 6))
 atspi_check status "   Здесь отображаются все действия программы"
 
-# Step 4: the About box, through its button's AT-SPI action when there is
+# Step 5: the About box, through its button's AT-SPI action when there is
 # a bus, else with the pointer.
 if [ ${#atspi[@]} -gt 0 ]; then
     atspi_check press "О программе"
@@ -281,7 +307,7 @@ shot about
 "$close_window" "$about" || fail "could not ask the About box to close"
 poll 10 is_gone 'О программе' || fail "the About box did not close"
 
-# Step 5: closing the main window ends the program, successfully.
+# Step 6: closing the main window ends the program, successfully.
 "$close_window" "$main" || fail "could not ask the main window to close"
 ended() { ! kill -0 "$qevra_pid" 2>/dev/null; }
 poll 15 ended || fail "the program did not end within 15 s of closing its main window"

@@ -33,6 +33,11 @@ void RecordingDesktop::open(const std::string& target)
     opened.push_back(target);
 }
 
+void RecordingDesktop::showInFolder(const std::string& path)
+{
+    shownInFolder.push_back(path);
+}
+
 RecordingBoxes& boxes()
 {
     static RecordingBoxes instance;

@@ -40,12 +40,14 @@ public:
     std::vector<QString> prompts;
 };
 
-// Records every desktop open.
+// Records every desktop action.
 class RecordingDesktop : public platform::Desktop {
 public:
     void open(const std::string& target) override;
+    void showInFolder(const std::string& path) override;
 
     std::vector<std::string> opened;
+    std::vector<std::string> shownInFolder;
 };
 
 RecordingBoxes& boxes();

@@ -90,6 +90,22 @@ fs::Removal HookedFileSystem::removeFile(
     return real().removeFile(path, real_seen, unchanged);
 }
 
+fs::TrashMove HookedFileSystem::moveToTrash(
+    const std::string& path, const fs::FileStamp& seen, bool unchanged)
+{
+    if (untrashable.count(path))
+        return {};
+    fs::FileStamp realSeen = seen;
+    if (const auto size = reportedSizes.find(path); size != reportedSizes.end())
+        realSeen.size = real().examine(path, fs::Resolve::NoLinks).value_or(seen).size;
+    return real().moveToTrash(path, realSeen, unchanged);
+}
+
+fs::Restoring HookedFileSystem::restoreFromTrash(const fs::TrashedFile& file)
+{
+    return real().restoreFromTrash(file);
+}
+
 void FormsTest::SetUp()
 {
     resetDoubles();

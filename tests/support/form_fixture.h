@@ -30,6 +30,9 @@ public:
     std::optional<fs::FileStamp> examine(const std::string& path, fs::Resolve resolve) override;
     fs::Removal removeFile(
         const std::string& path, const fs::FileStamp& seen, bool unchanged) override;
+    fs::TrashMove moveToTrash(
+        const std::string& path, const fs::FileStamp& seen, bool unchanged) override;
+    fs::Restoring restoreFromTrash(const fs::TrashedFile& file) override;
 
     std::function<void(const std::string&)> onReadDirectory;
     std::set<std::string> unreadable;
@@ -43,6 +46,8 @@ public:
     std::function<void(const std::string&)> onOpenRead;
     // Paths whose deletion the system refuses, as for a file in use.
     std::set<std::string> undeletable;
+    // Paths whose move to the trash the system refuses.
+    std::set<std::string> untrashable;
     // Sizes that measuring and open files report instead of the real ones,
     // as pseudo-files do.
     std::map<std::string, std::int64_t> reportedSizes;

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <grp.h>
@@ -117,6 +118,20 @@ std::string readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::set<std::string> namesIn(const std::string& dir)
+{
+    std::set<std::string> names;
+    if (DIR* handle = ::opendir(dir.c_str())) {
+        while (const dirent* entry = ::readdir(handle)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..")
+                names.insert(name);
+        }
+        ::closedir(handle);
+    }
+    return names;
 }
 
 } // namespace qevra::testing

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,5 +44,9 @@ int waitFor(int pid);
 
 // Reads a whole file; empty when it cannot be read.
 std::string readFile(const std::string& path);
+
+// The names in a directory, "." and ".." left out; none when it cannot be
+// read.
+std::set<std::string> namesIn(const std::string& dir);
 
 } // namespace qevra::testing
