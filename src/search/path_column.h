@@ -24,7 +24,6 @@ public:
     std::uint32_t candidate(std::size_t i) const { return entries_[i]; }
 
     void append(std::uint32_t candidate) { entries_.push_back(candidate); }
-    void removeAt(std::size_t i) { entries_.erase(entries_.begin() + std::ptrdiff_t(i)); }
     void clear() { entries_.clear(); }
     // Empties the list and frees its memory.
     void release() { std::vector<std::uint32_t>().swap(entries_); }
