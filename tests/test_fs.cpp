@@ -13,6 +13,7 @@
 using qevra::EInOutError;
 using qevra::fs::DirListing;
 using qevra::fs::EntryType;
+using qevra::fs::FileStamp;
 using qevra::fs::realFileSystem;
 using qevra::fs::Removal;
 using qevra::fs::Resolve;
@@ -125,6 +126,80 @@ TEST(FileSystem, MeasureGivesSixtyFourBitSizesAndErrnoFailures)
         EACCES);
 }
 
+namespace {
+
+int measureError(const std::string& path)
+{
+    try {
+        realFileSystem().measure(path);
+    } catch (const EInOutError& e) {
+        return e.code();
+    }
+    return 0;
+}
+
+} // namespace
+
+TEST(FileSystem, MeasuringARunOfPathsAnswersAsMeasuringEachAlone)
+{
+    // Runs of one directory, a directory that comes back later, a directory
+    // that cannot be searched, a missing one, a link to a directory above
+    // files, files straight under "/", and each kind of failure, for root
+    // and for an unprivileged user.
+    TempTree tree;
+    tree.file("a/one", "1");
+    const std::string secret = tree.file("a/secret", "22");
+    ::chmod(secret.c_str(), 0);
+    tree.file("b/three", "333");
+    ASSERT_EQ(::mkfifo(tree.path("b/pipe").c_str(), 0644), 0);
+    tree.link("b/link", tree.path("a/one"));
+    tree.dir("b/sub");
+    tree.file("closed/inside", "4444");
+    ::chmod(tree.path("closed").c_str(), 0);
+    tree.link("alias", tree.path("a"));
+    const std::vector<std::string> owned = {
+        tree.path("a/one"),
+        tree.path("a/secret"),
+        tree.path("a/none"),
+        tree.path("b/three"),
+        tree.path("b/pipe"),
+        tree.path("b/link"),
+        tree.path("b/sub"),
+        tree.path("a/one"),
+        tree.path("closed/inside"),
+        tree.path("missing/x"),
+        tree.path("alias/one"),
+        "/qevra-surely-not-here",
+        "/proc",
+        tree.path("a/one"),
+    };
+    const auto mismatches = [&] {
+        std::vector<std::string_view> paths(owned.begin(), owned.end());
+        std::vector<FileStamp> stamps(paths.size());
+        std::vector<int> errors(paths.size(), -1);
+        realFileSystem().measureEach(paths, stamps, errors);
+        int wrong = 0;
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            FileStamp alone;
+            int error = 0;
+            try {
+                alone = realFileSystem().measure(owned[i]);
+            } catch (const EInOutError& e) {
+                error = e.code();
+            }
+            if (errors[i] != error || (error == 0 && stamps[i] != alone)) {
+                ADD_FAILURE() << owned[i] << ": " << errors[i] << " against " << error;
+                ++wrong;
+            }
+        }
+        return wrong;
+    };
+    EXPECT_EQ(mismatches(), 0);
+    EXPECT_EQ(measureError(tree.path("b/pipe")), ENXIO);
+    EXPECT_EQ(runUnprivileged(mismatches), 0);
+    EXPECT_EQ(runUnprivileged([&] { return measureError(tree.path("closed/inside")); }), EACCES);
+}
+
 TEST(FileSystem, ReadStreamReadsFromTheStart)
 {
     TempTree tree;
@@ -140,20 +215,6 @@ TEST(FileSystem, ReadStreamReadsFromTheStart)
     EXPECT_EQ(stream->read(buffer, 16), 0);
     EXPECT_FALSE(realFileSystem().openRead(tree.path("missing")));
 }
-
-namespace {
-
-int measureError(const std::string& path)
-{
-    try {
-        realFileSystem().measure(path);
-    } catch (const EInOutError& e) {
-        return e.code();
-    }
-    return 0;
-}
-
-} // namespace
 
 TEST(FileSystem, OnlyRegularFilesOpenAndNothingBlocks)
 {

@@ -470,6 +470,35 @@ TEST(KeyPairer, OneFileNeverPairsWithItself)
         rows, (std::vector<Row> { { 0, 2 }, { 1, 2 }, { 2, 3 }, { 0, 4 }, { 1, 4 }, { 3, 4 } }));
 }
 
+TEST(KeyPairer, ManyKeysKeepTheirOwnChainsAcrossTheTablesGrowth)
+{
+    // Enough keys to grow the table several times, with keys that differ
+    // only in high bits, keys near the ends of the range and a zero key,
+    // checked against pairing every candidate with every earlier one.
+    const std::uint32_t count = 20000;
+    PathList candidates;
+    for (std::uint32_t i = 0; i < count; ++i)
+        candidates.append("/f" + std::to_string(i));
+    const StampList stamps = distinctStamps(count);
+    std::vector<std::uint64_t> keys(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint64_t k = (i * 7919u) % 6007u;
+        keys[i] = k % 3 == 0 ? k << 40 : k % 3 == 1 ? UINT64_MAX - k : k;
+    }
+    KeyPairer pairer;
+    std::vector<Row> rows;
+    std::vector<Row> expected;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        for (std::uint32_t k = 0; k < i; ++k) {
+            if (keys[k] == keys[i])
+                expected.push_back({ k, i });
+        }
+        pairer.add(i, keys[i], candidates, stamps, rows);
+    }
+    EXPECT_EQ(rows.size(), expected.size());
+    EXPECT_EQ(rows, expected);
+}
+
 // ---- The content stage -----------------------------------------------------
 
 namespace {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -139,10 +140,18 @@ public:
     virtual bool fileExists(const std::string& path) = 0;
     // True only for an existing directory.
     virtual bool directoryExists(const std::string& path) = 0;
-    // Opens read-only, takes the stamp, closes. Throws EInOutError(errno);
+    // The stamp of the file, failing as a non-blocking open of it for
+    // reading would, though nothing is opened: throws EInOutError(errno);
     // anything but a regular file fails too (ELOOP for a link, EISDIR for
     // a directory, ENXIO for pipes, devices and sockets).
     virtual FileStamp measure(const std::string& path) = 0;
+    // Measures each of `paths` as measure() does, into `stamps` (the stamp)
+    // and `errors` (0, or the error measure() would throw), which hold one
+    // place per path. Paths of one directory are best given side by side:
+    // the real file system then finds that directory once for all of them.
+    // By default, measure() each.
+    virtual void measureEach(std::span<const std::string_view> paths, std::span<FileStamp> stamps,
+        std::span<int> errors);
     // Opens for reading; nullptr when that fails.
     virtual std::unique_ptr<ReadStream> openRead(const std::string& path) = 0;
     // The stamp of the regular file at `path`, resolved as asked; nothing

@@ -22,6 +22,21 @@ void DirListing::add(std::string_view name, EntryType type)
     names_.append(name);
 }
 
+void FileSystem::measureEach(
+    std::span<const std::string_view> paths, std::span<FileStamp> stamps, std::span<int> errors)
+{
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        errors[i] = 0;
+        try {
+            stamps[i] = measure(std::string(paths[i]));
+        } catch (const EInOutError& error) {
+            errors[i] = error.code() != 0 ? error.code() : EIO;
+        } catch (const std::exception&) {
+            errors[i] = EIO;
+        }
+    }
+}
+
 namespace {
 
 EntryType typeOf(const struct stat& st)
@@ -76,6 +91,30 @@ private:
     Descriptor fd_;
 };
 
+// Takes the stamp of the file `name` names in `dirFd`, without opening it:
+// nothing can block, no device hears of it, and nothing is read. The
+// answers are those of a non-blocking open of the file for reading that
+// follows no link in its last component, then a look at what was opened:
+// the error of the lookup or of the permission check (for the effective
+// user, as an open checks), ELOOP for a link, EISDIR for a directory, ENXIO
+// for anything else that is not a regular file. Returns 0, or the error.
+int measureAt(int dirFd, const char* name, FileStamp& stamp)
+{
+    struct stat st;
+    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno;
+    if (S_ISLNK(st.st_mode))
+        return ELOOP;
+    if (::faccessat(dirFd, name, R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
+        return errno;
+    if (S_ISDIR(st.st_mode))
+        return EISDIR;
+    if (!S_ISREG(st.st_mode))
+        return ENXIO;
+    stamp = stampOf(st);
+    return 0;
+}
+
 class PosixFileSystem final : public FileSystem {
 public:
     bool readDirectory(const std::string& dir, DirListing& out) override
@@ -127,13 +166,46 @@ public:
 
     FileStamp measure(const std::string& path) override
     {
-        // Opened only to be measured: it stays non-blocking until closed.
-        OpenedFile opened = openRegularFile(path, false);
-        if (!opened.fd)
-            throw EInOutError(opened.error);
-        if (::close(opened.fd.release()) != 0)
-            throw EInOutError(errno);
-        return stampOf(opened.status);
+        FileStamp stamp;
+        if (const int error = measureAt(AT_FDCWD, path.c_str(), stamp); error != 0)
+            throw EInOutError(error);
+        return stamp;
+    }
+
+    void measureEach(std::span<const std::string_view> paths, std::span<FileStamp> stamps,
+        std::span<int> errors) override
+    {
+        // Each file is looked up by its bare name in its directory, which is
+        // found once for a run of its files. The directory is reached as the
+        // whole path would reach it (links above the file are followed, as
+        // they are by a lookup of the path), so only the kernel's walk of the
+        // path is saved. Where the directory cannot be opened, the path is
+        // looked up whole, so that the error is the path's own.
+        Descriptor dir;
+        std::string_view dirPath;
+        bool tried = false;
+        std::string name;
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            const std::string_view path = paths[i];
+            const std::size_t slash = path.rfind('/');
+            if (slash == std::string_view::npos || slash + 1 == path.size()) {
+                errors[i] = measureAt(AT_FDCWD, std::string(path).c_str(), stamps[i]);
+                continue;
+            }
+            const std::string_view parent = path.substr(0, slash);
+            if (!tried || parent != dirPath) {
+                dirPath = parent;
+                tried = true;
+                dir.reset(::open(parent.empty() ? "/" : std::string(parent).c_str(),
+                    O_PATH | O_DIRECTORY | O_CLOEXEC));
+            }
+            if (!dir) {
+                errors[i] = measureAt(AT_FDCWD, std::string(path).c_str(), stamps[i]);
+                continue;
+            }
+            name.assign(path.substr(slash + 1));
+            errors[i] = measureAt(dir.get(), name.c_str(), stamps[i]);
+        }
     }
 
     std::unique_ptr<ReadStream> openRead(const std::string& path) override

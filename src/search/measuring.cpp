@@ -14,14 +14,15 @@ bool measureCandidates(fs::FileSystem& fileSystem, const PathList& candidates, S
     const std::size_t count = candidates.size();
     stamps.assign(count, fs::FileStamp());
     std::vector<int> errors(count, 0);
-    WorkAhead ahead(count, threads, [&](std::size_t i) {
-        try {
-            stamps[i] = fileSystem.measure(std::string(candidates[i]));
-        } catch (const EInOutError& error) {
-            errors[i] = error.code() != 0 ? error.code() : EIO;
-        } catch (const std::exception&) {
-            errors[i] = EIO;
-        }
+    WorkAhead ahead(count, threads, [&](std::size_t begin, std::size_t end) {
+        // Candidates of one directory lie side by side in the list, as the
+        // collection found them.
+        std::vector<std::string_view> paths;
+        paths.reserve(end - begin);
+        for (std::size_t i = begin; i < end; ++i)
+            paths.push_back(candidates[i]);
+        fileSystem.measureEach(paths, std::span(stamps).subspan(begin, end - begin),
+            std::span(errors).subspan(begin, end - begin));
     });
     for (std::size_t i = 0; i < count; ++i) {
         if (!progress.step(Phase::Measuring, i, count))

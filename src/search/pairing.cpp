@@ -146,9 +146,12 @@ void pairByName(const PathList& candidates,
         }
     }
     std::vector<std::uint32_t>().swap(groupOrder);
-    WorkAhead ahead(toIdentify.size(), threads, [&](std::size_t k) {
-        const std::uint32_t candidate = members[toIdentify[k]];
-        stamps[candidate] = identify(std::string(candidates[candidate])).value_or(fs::FileStamp());
+    WorkAhead ahead(toIdentify.size(), threads, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t k = begin; k < end; ++k) {
+            const std::uint32_t candidate = members[toIdentify[k]];
+            stamps[candidate]
+                = identify(std::string(candidates[candidate])).value_or(fs::FileStamp());
+        }
     });
     std::vector<std::uint32_t> cls(members.size());
     std::vector<std::uint32_t> skip(members.size());
@@ -183,14 +186,64 @@ void pairByName(const PathList& candidates,
 void KeyPairer::add(std::uint32_t index, std::uint64_t key, const PathList& candidates,
     const StampList& stamps, std::vector<Row>& rows)
 {
-    std::vector<std::uint32_t>& sameKey = byKey_[key];
+    if (index >= next_.size())
+        next_.resize(std::max<std::size_t>(index + 1, next_.size() * 2), kNone);
+    next_[index] = kNone;
+    Slot& slot = slotFor(key);
+    if (slot.first == kNone) {
+        slot.first = slot.last = index;
+        return;
+    }
     const std::string_view path = candidates[index];
     const fs::FileStamp& stamp = stamps[index];
-    for (const std::uint32_t earlier : sameKey) {
+    for (std::uint32_t earlier = slot.first; earlier != kNone; earlier = next_[earlier]) {
         if (candidates[earlier] != path && !stamps[earlier].sameFile(stamp))
             rows.push_back({ earlier, index });
     }
-    sameKey.push_back(index);
+    next_[slot.last] = index;
+    slot.last = index;
+}
+
+void KeyPairer::clear()
+{
+    std::vector<Slot>().swap(slots_);
+    std::vector<std::uint32_t>().swap(next_);
+    used_ = 0;
+}
+
+KeyPairer::Slot& KeyPairer::slotFor(std::uint64_t key)
+{
+    // Kept at most 70% full, so probes stay short.
+    if ((used_ + 1) * 10 > slots_.size() * 7)
+        grow();
+    const std::size_t mask = slots_.size() - 1;
+    // Fibonacci hashing spreads the small, close keys (sizes) over the table.
+    std::size_t at = std::size_t((key * 0x9E3779B97F4A7C15ull) >> 32) & mask;
+    for (;; at = (at + 1) & mask) {
+        Slot& slot = slots_[at];
+        if (slot.first == kNone) {
+            slot.key = key;
+            ++used_;
+            return slot;
+        }
+        if (slot.key == key)
+            return slot;
+    }
+}
+
+void KeyPairer::grow()
+{
+    std::vector<Slot> old(std::max<std::size_t>(1024, slots_.size() * 2));
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (const Slot& slot : old) {
+        if (slot.first == kNone)
+            continue;
+        std::size_t at = std::size_t((slot.key * 0x9E3779B97F4A7C15ull) >> 32) & mask;
+        while (slots_[at].first != kNone)
+            at = (at + 1) & mask;
+        slots_[at] = slot;
+    }
 }
 
 std::optional<std::vector<Row>> pairByContent(fs::FileSystem& fileSystem,

@@ -7,7 +7,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace qevra::search {
@@ -44,15 +43,30 @@ void pairByName(const PathList& candidates,
 // Pairs candidates of equal key as they come: adding candidate i appends
 // (k, i) for every earlier k of the same key, ascending, whose path and
 // file (by stamp) differ from i's. Candidates must be added in ascending
-// order.
+// order. A million keys cost one open table and one link per candidate,
+// with no allocation per key.
 class KeyPairer {
 public:
     void add(std::uint32_t index, std::uint64_t key, const PathList& candidates,
         const StampList& stamps, std::vector<Row>& rows);
-    void clear() { byKey_.clear(); }
+    // Forgets every key and gives the memory back.
+    void clear();
 
 private:
-    std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> byKey_;
+    static constexpr std::uint32_t kNone = UINT32_MAX;
+    // One key and the chain of its candidates, from `first` through `next_`
+    // to `last`; a slot whose `first` is kNone is free.
+    struct Slot {
+        std::uint64_t key = 0;
+        std::uint32_t first = kNone;
+        std::uint32_t last = kNone;
+    };
+    Slot& slotFor(std::uint64_t key);
+    void grow();
+
+    std::vector<Slot> slots_; // open addressing, linear probing; a power of two
+    std::size_t used_ = 0;
+    std::vector<std::uint32_t> next_; // by candidate: the next one of its key
 };
 
 } // namespace qevra::search

@@ -4,7 +4,7 @@
 
 namespace qevra::search {
 
-WorkAhead::WorkAhead(std::size_t count, unsigned threads, std::function<void(std::size_t)> work)
+WorkAhead::WorkAhead(std::size_t count, unsigned threads, Work work)
     : count_(count)
     , work_(std::move(work))
     , chunks_((count + kChunk - 1) / kChunk)
@@ -32,17 +32,22 @@ WorkAhead::~WorkAhead()
 void WorkAhead::waitFor(std::size_t i)
 {
     if (workers_.empty()) {
-        while (doneHere_ <= i && doneHere_ < count_)
-            work_(doneHere_++);
+        while (doneHere_ <= i && doneHere_ < count_) {
+            work_(doneHere_, doneHere_ + 1);
+            ++doneHere_;
+        }
         return;
     }
     const std::size_t chunk = i / kChunk;
+    if (chunk == seenDone_)
+        return;
     std::unique_lock lock(mutex_);
     if (chunk > current_) {
         current_ = chunk;
         changed_.notify_all();
     }
     changed_.wait(lock, [&] { return bool(done_[chunk]); });
+    seenDone_ = chunk;
 }
 
 void WorkAhead::work()
@@ -57,9 +62,7 @@ void WorkAhead::work()
                 return;
             chunk = next_++;
         }
-        const std::size_t end = std::min((chunk + 1) * kChunk, count_);
-        for (std::size_t i = chunk * kChunk; i < end; ++i)
-            work_(i);
+        work_(chunk * kChunk, std::min((chunk + 1) * kChunk, count_));
         {
             std::lock_guard lock(mutex_);
             done_[chunk] = true;

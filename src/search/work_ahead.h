@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -9,20 +10,22 @@
 
 namespace qevra::search {
 
-// Runs `work(i)` for every i below `count` on worker threads, in chunks taken
-// in order and never far ahead of the index the caller waits for; the
-// caller takes the results in order. With no worker, each `work(i)` runs on
-// the calling thread when it is waited for. `work` must be safe to run on
-// several threads at once for different i.
+// Runs `work(begin, end)` over every index below `count`, a chunk of
+// indexes at a time, on worker threads: chunks are taken in order and never
+// far ahead of the index the caller waits for, and the caller takes the
+// results in order. With no worker, the work runs on the calling thread, one
+// index at a time, when that index is waited for. `work` must be safe to run
+// on several threads at once for different chunks.
 class WorkAhead {
 public:
-    WorkAhead(std::size_t count, unsigned threads, std::function<void(std::size_t)> work);
+    using Work = std::function<void(std::size_t begin, std::size_t end)>;
+    WorkAhead(std::size_t count, unsigned threads, Work work);
     // Stops the workers (what they have not taken is never done) and joins.
     ~WorkAhead();
     WorkAhead(const WorkAhead&) = delete;
     WorkAhead& operator=(const WorkAhead&) = delete;
 
-    // Returns once `work(i)` has run. Indexes must be waited for in
+    // Returns once index i is done. Indexes must be waited for in
     // ascending order.
     void waitFor(std::size_t i);
 
@@ -36,9 +39,10 @@ private:
     void work();
 
     const std::size_t count_;
-    const std::function<void(std::size_t)> work_;
+    const Work work_;
     const std::size_t chunks_;
     std::size_t doneHere_ = 0; // without workers: the items done so far
+    std::size_t seenDone_ = SIZE_MAX; // the caller's last chunk found done
     std::mutex mutex_; // guards the fields below
     std::condition_variable changed_;
     std::vector<bool> done_; // by chunk
