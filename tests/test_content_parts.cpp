@@ -4,6 +4,7 @@
 #include "search/descriptor_slots.h"
 #include "search/lockstep.h"
 #include "search/measuring.h"
+#include "search/work_ahead.h"
 #include "search/work_queue.h"
 
 #include <gtest/gtest.h>
@@ -259,6 +260,24 @@ PathList numbered(int count)
 }
 
 } // namespace
+
+TEST(WorkAhead, AWaitEndsOnlyWhenEveryEarlierChunkIsDoneAndKeepsTheCallerBusy)
+{
+    // The first chunk is slow, the second quick: waiting for an index in the
+    // second must still wait for the first, running `meanwhile` meanwhile.
+    std::atomic<bool> firstDone { false };
+    WorkAhead ahead(3 * WorkAhead::kChunk, 2, [&](std::size_t begin, std::size_t) {
+        if (begin == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            firstDone = true;
+        }
+    });
+    int calls = 0;
+    ahead.waitFor(WorkAhead::kChunk + 1, [&] { ++calls; });
+    EXPECT_TRUE(firstDone);
+    EXPECT_GE(calls, 1);
+    ahead.waitFor(3 * WorkAhead::kChunk - 1);
+}
 
 TEST(MeasureCandidates, TakesTheResultsInOrderWhateverMeasuresThem)
 {

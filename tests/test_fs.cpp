@@ -140,7 +140,7 @@ int measureError(const std::string& path)
 
 } // namespace
 
-TEST(FileSystem, MeasuringARunOfPathsAnswersAsMeasuringEachAlone)
+TEST(FileSystem, MeasuringOrIdentifyingARunOfPathsAnswersAsEachAlone)
 {
     // Runs of one directory, a directory that comes back later, a directory
     // that cannot be searched, a missing one, a link to a directory above
@@ -189,6 +189,16 @@ TEST(FileSystem, MeasuringARunOfPathsAnswersAsMeasuringEachAlone)
             }
             if (errors[i] != error || (error == 0 && stamps[i] != alone)) {
                 ADD_FAILURE() << owned[i] << ": " << errors[i] << " against " << error;
+                ++wrong;
+            }
+        }
+        // Identifying, too, answers as it does path by path.
+        std::vector<FileStamp> identities(paths.size());
+        realFileSystem().examineEach(paths, Resolve::NoFinalLink, identities);
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            const auto alone = realFileSystem().examine(owned[i], Resolve::NoFinalLink);
+            if (identities[i] != alone.value_or(FileStamp())) {
+                ADD_FAILURE() << owned[i] << ": identified differently";
                 ++wrong;
             }
         }

@@ -352,10 +352,7 @@ TEST(BindMount, TheSameDirectoryTwiceHoldsOneFile)
         for (std::uint32_t i = 0; i < 2; ++i)
             pairer.add(i, std::uint64_t(stamps[i].size), candidates, stamps, rows);
         search::StampList named;
-        search::pairByName(
-            candidates,
-            [&](const std::string& path) { return files.examine(path, fs::Resolve::NoFinalLink); },
-            rows, named);
+        search::pairByName(candidates, search::identifyWith(files), rows, named);
         const auto byContent = search::pairByContent(files, candidates, stamps, goOn);
         if (!rows.empty() || !byContent || !byContent->empty())
             return 3;

@@ -51,11 +51,7 @@ std::vector<Row> byNameOfFiles(const PathList& candidates, StampList& stamps, un
 {
     std::vector<Row> rows;
     pairByName(
-        candidates,
-        [](const std::string& path) {
-            return realFileSystem().examine(path, qevra::fs::Resolve::NoFinalLink);
-        },
-        rows, stamps, {}, threads);
+        candidates, qevra::search::identifyWith(realFileSystem()), rows, stamps, {}, threads);
     return rows;
 }
 
@@ -400,12 +396,12 @@ TEST(PairByName, OnlyRecurringNamesAreIdentified)
     StampList stamps;
     pairByName(
         candidates,
-        [&](const std::string& path) {
-            asked.push_back(path);
-            return realFileSystem().examine(path, qevra::fs::Resolve::NoFinalLink);
+        [&](std::span<const std::string_view> paths, std::span<qevra::fs::FileStamp> found) {
+            asked.insert(asked.end(), paths.begin(), paths.end());
+            realFileSystem().examineEach(paths, qevra::fs::Resolve::NoFinalLink, found);
         },
         rows, stamps);
-    std::sort(asked.begin(), asked.end());
+    // In candidate order, so that the files of one directory come together.
     EXPECT_EQ(asked,
         (std::vector<std::string> { tree.path("a/x"), tree.path("b/x"), tree.path("gone/x") }));
     EXPECT_FALSE(stamps[1].known());

@@ -157,6 +157,12 @@ public:
     // The stamp of the regular file at `path`, resolved as asked; nothing
     // when there is none.
     virtual std::optional<FileStamp> examine(const std::string& path, Resolve resolve) = 0;
+    // Examines each of `paths` as examine() does, into `stamps` (one place
+    // per path; an unknown stamp where there is none). As for measureEach,
+    // paths of one directory are best given side by side. By default,
+    // examine() each.
+    virtual void examineEach(
+        std::span<const std::string_view> paths, Resolve resolve, std::span<FileStamp> stamps);
     // Removes the file permanently, acting only if it is still the regular
     // file `seen` names (its identity; with `unchanged`, also its size and
     // modification time), reached without following any link. A read-only

@@ -37,6 +37,13 @@ void FileSystem::measureEach(
     }
 }
 
+void FileSystem::examineEach(
+    std::span<const std::string_view> paths, Resolve resolve, std::span<FileStamp> stamps)
+{
+    for (std::size_t i = 0; i < paths.size(); ++i)
+        stamps[i] = examine(std::string(paths[i]), resolve).value_or(FileStamp());
+}
+
 namespace {
 
 EntryType typeOf(const struct stat& st)
@@ -115,6 +122,41 @@ int measureAt(int dirFd, const char* name, FileStamp& stamp)
     return 0;
 }
 
+// Runs `act(i, dirFd, name)` for each of `paths`, where `name` in `dirFd`
+// reaches what the path reaches when its last component is not followed:
+// each directory is found once for a run of its files, as the whole path
+// would reach it (links above the file are followed, as they are by a
+// lookup of the path), so only the kernel's walk of the path is saved. Where
+// the directory cannot be opened, or the path has no directory part, the
+// path is given whole (with AT_FDCWD), so that any error is its own.
+template <typename Act> void forEachInItsDirectory(std::span<const std::string_view> paths, Act act)
+{
+    Descriptor dir;
+    std::string_view dirPath;
+    bool tried = false;
+    std::string name;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const std::string_view path = paths[i];
+        const std::size_t slash = path.rfind('/');
+        if (slash != std::string_view::npos && slash + 1 < path.size()) {
+            const std::string_view parent = path.substr(0, slash);
+            if (!tried || parent != dirPath) {
+                dirPath = parent;
+                tried = true;
+                dir.reset(::open(parent.empty() ? "/" : std::string(parent).c_str(),
+                    O_PATH | O_DIRECTORY | O_CLOEXEC));
+            }
+            if (dir) {
+                name.assign(path.substr(slash + 1));
+                act(i, dir.get(), name.c_str());
+                continue;
+            }
+        }
+        name.assign(path);
+        act(i, AT_FDCWD, name.c_str());
+    }
+}
+
 class PosixFileSystem final : public FileSystem {
 public:
     bool readDirectory(const std::string& dir, DirListing& out) override
@@ -153,6 +195,21 @@ public:
         return true;
     }
 
+    void examineEach(std::span<const std::string_view> paths, Resolve resolve,
+        std::span<FileStamp> stamps) override
+    {
+        if (resolve != Resolve::NoFinalLink) {
+            FileSystem::examineEach(paths, resolve, stamps);
+            return;
+        }
+        forEachInItsDirectory(paths, [&](std::size_t i, int dirFd, const char* name) {
+            struct stat st;
+            const bool regular
+                = ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+            stamps[i] = regular ? stampOf(st) : FileStamp();
+        });
+    }
+
     bool fileExists(const std::string& path) override
     {
         return examine(path, Resolve::FollowLinks).has_value();
@@ -175,37 +232,9 @@ public:
     void measureEach(std::span<const std::string_view> paths, std::span<FileStamp> stamps,
         std::span<int> errors) override
     {
-        // Each file is looked up by its bare name in its directory, which is
-        // found once for a run of its files. The directory is reached as the
-        // whole path would reach it (links above the file are followed, as
-        // they are by a lookup of the path), so only the kernel's walk of the
-        // path is saved. Where the directory cannot be opened, the path is
-        // looked up whole, so that the error is the path's own.
-        Descriptor dir;
-        std::string_view dirPath;
-        bool tried = false;
-        std::string name;
-        for (std::size_t i = 0; i < paths.size(); ++i) {
-            const std::string_view path = paths[i];
-            const std::size_t slash = path.rfind('/');
-            if (slash == std::string_view::npos || slash + 1 == path.size()) {
-                errors[i] = measureAt(AT_FDCWD, std::string(path).c_str(), stamps[i]);
-                continue;
-            }
-            const std::string_view parent = path.substr(0, slash);
-            if (!tried || parent != dirPath) {
-                dirPath = parent;
-                tried = true;
-                dir.reset(::open(parent.empty() ? "/" : std::string(parent).c_str(),
-                    O_PATH | O_DIRECTORY | O_CLOEXEC));
-            }
-            if (!dir) {
-                errors[i] = measureAt(AT_FDCWD, std::string(path).c_str(), stamps[i]);
-                continue;
-            }
-            name.assign(path.substr(slash + 1));
-            errors[i] = measureAt(dir.get(), name.c_str(), stamps[i]);
-        }
+        forEachInItsDirectory(paths, [&](std::size_t i, int dirFd, const char* name) {
+            errors[i] = measureAt(dirFd, name, stamps[i]);
+        });
     }
 
     std::unique_ptr<ReadStream> openRead(const std::string& path) override

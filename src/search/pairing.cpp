@@ -76,10 +76,16 @@ void classifyGroup(const PathList& candidates, const std::vector<std::uint32_t>&
 
 } // namespace
 
-void pairByName(const PathList& candidates,
-    const std::function<std::optional<fs::FileStamp>(const std::string&)>& identify,
-    std::vector<Row>& rows, StampList& stamps, const std::function<void(std::size_t)>& atOuter,
-    unsigned threads)
+Identify identifyWith(fs::FileSystem& fileSystem)
+{
+    return [&fileSystem](std::span<const std::string_view> paths, std::span<fs::FileStamp> found) {
+        fileSystem.examineEach(paths, fs::Resolve::NoFinalLink, found);
+    };
+}
+
+void pairByName(const PathList& candidates, const Identify& identify, std::vector<Row>& rows,
+    StampList& stamps, const std::function<void(std::size_t)>& atOuter, unsigned threads,
+    const std::function<void()>& whileWaiting)
 {
     const std::size_t count = candidates.size();
     stamps.assign(count, fs::FileStamp());
@@ -125,34 +131,36 @@ void pairByName(const PathList& candidates,
     groupStarts.push_back(static_cast<std::uint32_t>(members.size()));
     std::vector<Keyed>().swap(keyed);
 
-    // The members are identified in the order the outer steps reach their
-    // groups (by each group's first candidate), on worker threads ahead of
-    // the outer steps when there are any; a group is split into files when
-    // its first candidate's turn comes.
+    // The members are identified in candidate order, on worker threads
+    // ahead of the outer steps when there are any; a group is split into
+    // files when its first candidate's turn comes, once its last member is
+    // identified.
     const std::size_t groups = groupStarts.size() - 1;
-    std::vector<std::uint32_t> groupOrder(groups);
-    std::iota(groupOrder.begin(), groupOrder.end(), 0u);
-    std::sort(groupOrder.begin(), groupOrder.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return members[groupStarts[a]] < members[groupStarts[b]];
-    });
     std::vector<std::uint32_t> toIdentify;
     std::vector<std::size_t> identifiedBy(groups, 0);
     if (identify) {
         toIdentify.reserve(members.size());
-        for (const std::uint32_t g : groupOrder) {
-            for (std::uint32_t p = groupStarts[g]; p < groupStarts[g + 1]; ++p)
-                toIdentify.push_back(p);
-            identifiedBy[g] = toIdentify.size();
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::uint32_t at = positionOf[i];
+            if (at == kNoPosition)
+                continue;
+            toIdentify.push_back(i);
+            const std::uint32_t group = groupOf[at];
+            if (at + 1 == groupStarts[group + 1])
+                identifiedBy[group] = toIdentify.size();
         }
     }
-    std::vector<std::uint32_t>().swap(groupOrder);
     WorkAhead ahead(toIdentify.size(), threads, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t k = begin; k < end; ++k) {
-            const std::uint32_t candidate = members[toIdentify[k]];
-            stamps[candidate]
-                = identify(std::string(candidates[candidate])).value_or(fs::FileStamp());
-        }
+        std::vector<std::string_view> paths;
+        paths.reserve(end - begin);
+        for (std::size_t k = begin; k < end; ++k)
+            paths.push_back(candidates[toIdentify[k]]);
+        std::vector<fs::FileStamp> found(end - begin);
+        identify(paths, found);
+        for (std::size_t k = begin; k < end; ++k)
+            stamps[toIdentify[k]] = found[k - begin];
     });
+    std::size_t identified = 0; // the identifications waited for
     std::vector<std::uint32_t> cls(members.size());
     std::vector<std::uint32_t> skip(members.size());
     std::vector<bool> classified(groups, false);
@@ -166,8 +174,10 @@ void pairByName(const PathList& candidates,
         const std::uint32_t begin = groupStarts[group];
         const std::uint32_t end = groupStarts[group + 1];
         if (!classified[group]) {
-            if (identifiedBy[group] > 0)
-                ahead.waitFor(identifiedBy[group] - 1);
+            if (identifiedBy[group] > identified) {
+                identified = identifiedBy[group];
+                ahead.waitFor(identified - 1, whileWaiting);
+            }
             classifyGroup(candidates, members, begin, end, stamps, cls, skip);
             classified[group] = true;
         }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -23,22 +24,33 @@ struct Row {
 // taken is unknown (FileStamp::known() is false).
 using StampList = std::vector<fs::FileStamp>;
 
+// Takes the stamp of each path's file into the place of the same index, or
+// leaves an unknown stamp where the file cannot be identified.
+using Identify
+    = std::function<void(std::span<const std::string_view> paths, std::span<fs::FileStamp> stamps)>;
+
 // Pairs candidates of equal bare name (bytes, case-sensitive) that are
 // different files: different full paths and, where known, different
 // identities (two spellings, links, bind mounts and hard links of one file
 // never pair). For every outer candidate i in ascending order and, within
 // it, every inner candidate j in ascending order, the row is (j, i): a pair
 // a < b thus gives (b, a) at outer step a and (a, b) at outer step b.
-// Only candidates whose name recurs are identified, through `identify`,
-// before their name's turn comes (ahead of the outer steps on `threads`
-// workers, which `identify` must then allow; with none, at that turn on the
-// calling thread); their stamps go to `stamps` (resized to the candidates).
+// Only candidates whose name recurs are identified, through `identify`, in
+// candidate order (so that neighbours in a directory come together), before
+// their name's turn comes: ahead of the outer steps on `threads` workers,
+// which `identify` must then allow, or, with none, at that turn on the
+// calling thread. Their stamps go to `stamps` (resized to the candidates).
 // Time grows with candidates plus rows (grouping by name), never n × n.
-// `atOuter(i)` runs at the start of each outer step. The rows are appended.
-void pairByName(const PathList& candidates,
-    const std::function<std::optional<fs::FileStamp>(const std::string&)>& identify,
-    std::vector<Row>& rows, StampList& stamps, const std::function<void(std::size_t)>& atOuter = {},
-    unsigned threads = 0);
+// `atOuter(i)` runs at the start of each outer step, and `whileWaiting` a
+// few times a second while the outer steps wait for the workers. The rows
+// are appended.
+void pairByName(const PathList& candidates, const Identify& identify, std::vector<Row>& rows,
+    StampList& stamps, const std::function<void(std::size_t)>& atOuter = {}, unsigned threads = 0,
+    const std::function<void()>& whileWaiting = {});
+
+// Identifies through the file system, without following a link at the end of
+// a path (FileSystem::examineEach with Resolve::NoFinalLink).
+Identify identifyWith(fs::FileSystem& fileSystem);
 
 // Pairs candidates of equal key as they come: adding candidate i appends
 // (k, i) for every earlier k of the same key, ascending, whose path and

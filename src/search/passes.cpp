@@ -55,12 +55,9 @@ void TForm1::funk()
     // at their end, so that one file is never paired with itself.
     std::vector<search::Row> rows;
     search::pairByName(
-        ListBox1,
-        [this](const std::string& path) {
-            return services_.fileSystem.examine(path, fs::Resolve::NoFinalLink);
-        },
-        rows, candidateStamps, [this, n](std::size_t i) { step(search::Phase::Naming, i, n); },
-        measureThreads);
+        ListBox1, search::identifyWith(services_.fileSystem), rows, candidateStamps,
+        [this, n](std::size_t i) { step(search::Phase::Naming, i, n); }, measureThreads,
+        [this] { pump(); });
     appendRows(rows);
     rows = {};
 

@@ -29,7 +29,7 @@ WorkAhead::~WorkAhead()
         worker.join();
 }
 
-void WorkAhead::waitFor(std::size_t i)
+void WorkAhead::waitFor(std::size_t i, const std::function<void()>& meanwhile)
 {
     if (workers_.empty()) {
         while (doneHere_ <= i && doneHere_ < count_) {
@@ -39,15 +39,24 @@ void WorkAhead::waitFor(std::size_t i)
         return;
     }
     const std::size_t chunk = i / kChunk;
-    if (chunk == seenDone_)
+    if (chunk < seenDone_)
         return;
     std::unique_lock lock(mutex_);
     if (chunk > current_) {
         current_ = chunk;
         changed_.notify_all();
     }
-    changed_.wait(lock, [&] { return bool(done_[chunk]); });
-    seenDone_ = chunk;
+    const auto ready = [&] { return doneFromFirst_ > chunk; };
+    if (meanwhile) {
+        while (!changed_.wait_for(lock, kSlice, ready)) {
+            lock.unlock();
+            meanwhile();
+            lock.lock();
+        }
+    } else {
+        changed_.wait(lock, ready);
+    }
+    seenDone_ = doneFromFirst_;
 }
 
 void WorkAhead::work()
@@ -66,6 +75,8 @@ void WorkAhead::work()
         {
             std::lock_guard lock(mutex_);
             done_[chunk] = true;
+            while (doneFromFirst_ < chunks_ && done_[doneFromFirst_])
+                ++doneFromFirst_;
         }
         changed_.notify_all();
     }

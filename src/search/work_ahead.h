@@ -1,8 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
-#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -25,15 +25,17 @@ public:
     WorkAhead(const WorkAhead&) = delete;
     WorkAhead& operator=(const WorkAhead&) = delete;
 
-    // Returns once index i is done. Indexes must be waited for in
-    // ascending order.
-    void waitFor(std::size_t i);
+    // Returns once every index up to i is done, running `meanwhile` (when
+    // given) every kSlice of waiting for the workers. Indexes must be
+    // waited for in ascending order.
+    void waitFor(std::size_t i, const std::function<void()>& meanwhile = {});
 
     // Items per chunk, and how many chunks the workers may be ahead of the
     // one waited for: far enough to keep the disk busy, near enough that a
     // Stop or a failure wastes little.
     static constexpr std::size_t kChunk = 256;
     static constexpr std::size_t kChunksAhead = 16;
+    static constexpr std::chrono::milliseconds kSlice { 25 };
 
 private:
     void work();
@@ -42,10 +44,11 @@ private:
     const Work work_;
     const std::size_t chunks_;
     std::size_t doneHere_ = 0; // without workers: the items done so far
-    std::size_t seenDone_ = SIZE_MAX; // the caller's last chunk found done
+    std::size_t seenDone_ = 0; // the chunks the caller found done, from the first
     std::mutex mutex_; // guards the fields below
     std::condition_variable changed_;
     std::vector<bool> done_; // by chunk
+    std::size_t doneFromFirst_ = 0; // the chunks done from the first on
     std::size_t next_ = 0; // the next chunk to take
     std::size_t current_ = 0; // the chunk waited for
     bool stopping_ = false;
