@@ -331,7 +331,17 @@ TEST(PairByName, AgreesWithPairByPairOnRandomLists)
             candidates.append(dir, qevra::fs::separatorFor(dir), names[random() % names.size()]);
         }
         SCOPED_TRACE(seed);
-        EXPECT_EQ(byName(candidates), byNameOneByOne(candidates));
+        const std::vector<Row> expected = byNameOneByOne(candidates);
+        EXPECT_EQ(byName(candidates), expected);
+        // Names whose hashes collide, some or all of them, stay apart.
+        for (const NameHash hash :
+            { +[](std::string_view name) { return std::uint64_t(name.size()); },
+                +[](std::string_view) { return std::uint64_t(7); } }) {
+            std::vector<Row> rows;
+            StampList stamps;
+            pairByName(candidates, {}, rows, stamps, {}, 0, {}, hash);
+            EXPECT_EQ(rows, expected);
+        }
     }
 }
 

@@ -85,7 +85,7 @@ Identify identifyWith(fs::FileSystem& fileSystem)
 
 void pairByName(const PathList& candidates, const Identify& identify, std::vector<Row>& rows,
     StampList& stamps, const std::function<void(std::size_t)>& atOuter, unsigned threads,
-    const std::function<void()>& whileWaiting)
+    const std::function<void()>& whileWaiting, NameHash hash)
 {
     const std::size_t count = candidates.size();
     stamps.assign(count, fs::FileStamp());
@@ -96,14 +96,13 @@ void pairByName(const PathList& candidates, const Identify& identify, std::vecto
     std::vector<Keyed> keyed(count);
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::string_view name = nameOf(i);
-        keyed[i] = { XXH3_64bits(name.data(), name.size()), i };
+        keyed[i] = { hash ? hash(name) : XXH3_64bits(name.data(), name.size()), i };
     }
-    std::sort(keyed.begin(), keyed.end(), [&](const Keyed& a, const Keyed& b) {
-        if (a.hash != b.hash)
-            return a.hash < b.hash;
-        if (const int order = nameOf(a.index).compare(nameOf(b.index)); order != 0)
-            return order < 0;
-        return a.index < b.index;
+    // Sorted by hash and index alone (no name is read while sorting); the
+    // names of one hash are compared once, and split apart by name in the
+    // rare run where two names share a hash.
+    std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+        return a.hash != b.hash ? a.hash < b.hash : a.index < b.index;
     });
 
     // Only names that two or more candidates share can pair. Those
@@ -112,18 +111,37 @@ void pairByName(const PathList& candidates, const Identify& identify, std::vecto
     std::vector<std::uint32_t> members;
     std::vector<std::uint32_t> groupOf; // by position in `members`
     std::vector<std::uint32_t> groupStarts;
+    const auto addGroup = [&](std::size_t begin, std::size_t end) {
+        if (end - begin < 2)
+            return;
+        const auto group = static_cast<std::uint32_t>(groupStarts.size());
+        groupStarts.push_back(static_cast<std::uint32_t>(members.size()));
+        for (std::size_t k = begin; k < end; ++k) {
+            positionOf[keyed[k].index] = static_cast<std::uint32_t>(members.size());
+            members.push_back(keyed[k].index);
+            groupOf.push_back(group);
+        }
+    };
     for (std::size_t begin = 0; begin < count;) {
         std::size_t end = begin + 1;
-        while (end < count && keyed[end].hash == keyed[begin].hash
-            && nameOf(keyed[end].index) == nameOf(keyed[begin].index))
+        while (end < count && keyed[end].hash == keyed[begin].hash)
             ++end;
-        if (end - begin > 1) {
-            const auto group = static_cast<std::uint32_t>(groupStarts.size());
-            groupStarts.push_back(static_cast<std::uint32_t>(members.size()));
-            for (std::size_t k = begin; k < end; ++k) {
-                positionOf[keyed[k].index] = static_cast<std::uint32_t>(members.size());
-                members.push_back(keyed[k].index);
-                groupOf.push_back(group);
+        const std::string_view first = nameOf(keyed[begin].index);
+        bool oneName = true;
+        for (std::size_t k = begin + 1; k < end && oneName; ++k)
+            oneName = nameOf(keyed[k].index) == first;
+        if (oneName) {
+            addGroup(begin, end);
+        } else {
+            std::stable_sort(keyed.begin() + std::ptrdiff_t(begin),
+                keyed.begin() + std::ptrdiff_t(end),
+                [&](const Keyed& a, const Keyed& b) { return nameOf(a.index) < nameOf(b.index); });
+            for (std::size_t from = begin; from < end;) {
+                std::size_t to = from + 1;
+                while (to < end && nameOf(keyed[to].index) == nameOf(keyed[from].index))
+                    ++to;
+                addGroup(from, to);
+                from = to;
             }
         }
         begin = end;

@@ -1,6 +1,7 @@
 #include "search/work_ahead.h"
 
 #include <algorithm>
+#include <pthread.h>
 
 namespace qevra::search {
 
@@ -12,7 +13,11 @@ WorkAhead::WorkAhead(std::size_t count, unsigned threads, Work work)
 {
     try {
         for (unsigned t = 0; t < threads && t < chunks_; ++t)
-            workers_.emplace_back([this] { this->work(); });
+            workers_.emplace_back([this] {
+                // Named, so that top -H and profilers tell them apart.
+                ::pthread_setname_np(::pthread_self(), "qevra-ahead");
+                this->work();
+            });
     } catch (...) {
         // Fewer workers, or none: then the caller works.
     }
