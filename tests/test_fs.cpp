@@ -1,5 +1,6 @@
 // The POSIX file-system services, on real temporary trees.
 #include "base/exceptions.h"
+#include "fs/descriptor.h"
 #include "fs/file_system.h"
 #include "support/temp_tree.h"
 
@@ -242,8 +243,15 @@ TEST(FileSystem, OnlyRegularFilesOpenAndNothingBlocks)
     EXPECT_FALSE(realFileSystem().openRead(pipe));
     EXPECT_FALSE(realFileSystem().openRead(link));
     EXPECT_TRUE(realFileSystem().openRead(file));
-    // The opened file reads normally: the non-blocking mode is gone.
+    // The opened file reads normally: the non-blocking mode is gone, and
+    // it stays only on a file opened to be examined.
     EXPECT_EQ(realFileSystem().measure(file).size, 4);
+    const qevra::fs::OpenedFile reading = qevra::fs::openRegularFile(file);
+    ASSERT_TRUE(reading.fd);
+    EXPECT_EQ(::fcntl(reading.fd.get(), F_GETFL) & (O_NONBLOCK | O_ACCMODE), O_RDONLY);
+    const qevra::fs::OpenedFile examined = qevra::fs::openRegularFile(file, false);
+    ASSERT_TRUE(examined.fd);
+    EXPECT_NE(::fcntl(examined.fd.get(), F_GETFL) & O_NONBLOCK, 0);
 }
 
 TEST(FileSystem, StampsNameTheFileBehindEverySpelling)

@@ -29,8 +29,8 @@ OpenedFile openRegularFileAt(int dirFd, const char* name, bool forReading)
     } else if (!S_ISREG(opened.status.st_mode)) {
         opened.error = ENXIO;
     } else if (forReading) {
-        const int flags = ::fcntl(opened.fd.get(), F_GETFL);
-        if (flags < 0 || ::fcntl(opened.fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        // Of the flags F_SETFL changes, the open set O_NONBLOCK alone.
+        if (::fcntl(opened.fd.get(), F_SETFL, 0) != 0)
             opened.error = errno;
     }
     if (opened.error != 0)

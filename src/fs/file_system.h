@@ -116,7 +116,8 @@ enum class Restoring : std::uint8_t {
 class ReadStream {
 public:
     virtual ~ReadStream() = default;
-    // The open file's stamp; nothing on failure.
+    // The open file's stamp, taken on its descriptor when it was opened;
+    // nothing on failure.
     virtual std::optional<FileStamp> stamp() = 0;
     // Reads up to `count` bytes at the current position; -1 on failure.
     virtual std::int64_t read(char* buffer, std::int64_t count) = 0;

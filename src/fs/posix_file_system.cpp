@@ -66,17 +66,12 @@ bool changeModeThrough(int fd, mode_t mode)
 
 class PosixReadStream final : public ReadStream {
 public:
-    explicit PosixReadStream(Descriptor fd)
-        : fd_(std::move(fd))
+    explicit PosixReadStream(OpenedFile opened)
+        : fd_(std::move(opened.fd))
+        , stamp_(stampOf(opened.status))
     {
     }
-    std::optional<FileStamp> stamp() override
-    {
-        struct stat st;
-        if (::fstat(fd_.get(), &st) != 0)
-            return std::nullopt;
-        return stampOf(st);
-    }
+    std::optional<FileStamp> stamp() override { return stamp_; }
     std::int64_t read(char* buffer, std::int64_t count) override
     {
         std::int64_t total = 0;
@@ -96,6 +91,7 @@ public:
 
 private:
     Descriptor fd_;
+    FileStamp stamp_; // taken on the descriptor as it was opened
 };
 
 // Takes the stamp of the file `name` names in `dirFd`, without opening it:
@@ -242,7 +238,7 @@ public:
         OpenedFile opened = openRegularFile(path);
         if (!opened.fd)
             return nullptr;
-        return std::make_unique<PosixReadStream>(std::move(opened.fd));
+        return std::make_unique<PosixReadStream>(std::move(opened));
     }
 
     std::optional<FileStamp> examine(const std::string& path, Resolve resolve) override
