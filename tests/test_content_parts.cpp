@@ -279,6 +279,21 @@ TEST(WorkAhead, AWaitEndsOnlyWhenEveryEarlierChunkIsDoneAndKeepsTheCallerBusy)
     ahead.waitFor(3 * WorkAhead::kChunk - 1);
 }
 
+TEST(WorkAhead, UnboundWorkersRunToTheEndWithNobodyWaiting)
+{
+    // Far more chunks than the usual bound, none waited for until the end.
+    const std::size_t count = 4 * WorkAhead::kChunksAhead * WorkAhead::kChunk;
+    std::atomic<std::size_t> done { 0 };
+    WorkAhead ahead(
+        count, 2, [&](std::size_t begin, std::size_t end) { done += end - begin; },
+        WorkAhead::kAsFarAsItCan);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (done < count && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(done, count);
+    ahead.waitFor(count - 1);
+}
+
 TEST(MeasureCandidates, TakesTheResultsInOrderWhateverMeasuresThem)
 {
     const PathList candidates = numbered(5000);

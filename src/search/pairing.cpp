@@ -99,11 +99,48 @@ void pairByName(const PathList& candidates, const Identify& identify, std::vecto
         keyed[i] = { hash ? hash(name) : XXH3_64bits(name.data(), name.size()), i };
     }
     // Sorted by hash and index alone (no name is read while sorting); the
-    // names of one hash are compared once, and split apart by name in the
-    // rare run where two names share a hash.
+    // names of one hash are compared once below, and split apart by name in
+    // the rare run where two names share a hash.
     std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
         return a.hash != b.hash ? a.hash < b.hash : a.index < b.index;
     });
+
+    // Candidates whose name's hash recurs (every candidate whose name
+    // recurs, and the rare one that only shares a hash) are identified in
+    // candidate order, so that a directory's files come together, on worker
+    // threads that start now, while the names are grouped, and run ahead of
+    // the outer steps as far as they can (the name pass has no Stop).
+    std::vector<std::uint32_t> toIdentify;
+    if (identify) {
+        std::vector<bool> recurs(count, false);
+        for (std::size_t begin = 0; begin < count;) {
+            std::size_t end = begin + 1;
+            while (end < count && keyed[end].hash == keyed[begin].hash)
+                ++end;
+            if (end - begin > 1) {
+                for (std::size_t k = begin; k < end; ++k)
+                    recurs[keyed[k].index] = true;
+            }
+            begin = end;
+        }
+        for (std::uint32_t i = 0; i < count; ++i) {
+            if (recurs[i])
+                toIdentify.push_back(i);
+        }
+    }
+    WorkAhead ahead(
+        toIdentify.size(), threads,
+        [&](std::size_t begin, std::size_t end) {
+            std::vector<std::string_view> paths;
+            paths.reserve(end - begin);
+            for (std::size_t k = begin; k < end; ++k)
+                paths.push_back(candidates[toIdentify[k]]);
+            std::vector<fs::FileStamp> found(end - begin);
+            identify(paths, found);
+            for (std::size_t k = begin; k < end; ++k)
+                stamps[toIdentify[k]] = found[k - begin];
+        },
+        WorkAhead::kAsFarAsItCan);
 
     // Only names that two or more candidates share can pair. Those
     // candidates go to `members`, group after group, ascending within each.
@@ -149,35 +186,18 @@ void pairByName(const PathList& candidates, const Identify& identify, std::vecto
     groupStarts.push_back(static_cast<std::uint32_t>(members.size()));
     std::vector<Keyed>().swap(keyed);
 
-    // The members are identified in candidate order, on worker threads
-    // ahead of the outer steps when there are any; a group is split into
-    // files when its first candidate's turn comes, once its last member is
-    // identified.
+    // A group is split into files when its first candidate's turn comes,
+    // once its last member (the highest candidate) is identified.
     const std::size_t groups = groupStarts.size() - 1;
-    std::vector<std::uint32_t> toIdentify;
     std::vector<std::size_t> identifiedBy(groups, 0);
     if (identify) {
-        toIdentify.reserve(members.size());
-        for (std::uint32_t i = 0; i < count; ++i) {
-            const std::uint32_t at = positionOf[i];
-            if (at == kNoPosition)
-                continue;
-            toIdentify.push_back(i);
-            const std::uint32_t group = groupOf[at];
-            if (at + 1 == groupStarts[group + 1])
-                identifiedBy[group] = toIdentify.size();
+        for (std::size_t g = 0; g < groups; ++g) {
+            const std::uint32_t last = members[groupStarts[g + 1] - 1];
+            identifiedBy[g]
+                = std::size_t(std::lower_bound(toIdentify.begin(), toIdentify.end(), last)
+                    - toIdentify.begin() + 1);
         }
     }
-    WorkAhead ahead(toIdentify.size(), threads, [&](std::size_t begin, std::size_t end) {
-        std::vector<std::string_view> paths;
-        paths.reserve(end - begin);
-        for (std::size_t k = begin; k < end; ++k)
-            paths.push_back(candidates[toIdentify[k]]);
-        std::vector<fs::FileStamp> found(end - begin);
-        identify(paths, found);
-        for (std::size_t k = begin; k < end; ++k)
-            stamps[toIdentify[k]] = found[k - begin];
-    });
     std::size_t identified = 0; // the identifications waited for
     std::vector<std::uint32_t> cls(members.size());
     std::vector<std::uint32_t> skip(members.size());

@@ -36,10 +36,11 @@ using Identify
 // never pair). For every outer candidate i in ascending order and, within
 // it, every inner candidate j in ascending order, the row is (j, i): a pair
 // a < b thus gives (b, a) at outer step a and (a, b) at outer step b.
-// Only candidates whose name recurs are identified, through `identify`, in
-// candidate order (so that neighbours in a directory come together), before
-// their name's turn comes: ahead of the outer steps on `threads` workers,
-// which `identify` must then allow, or, with none, at that turn on the
+// Only candidates whose name recurs (or, rarely, only its hash) are
+// identified, through `identify`, in candidate order (so that neighbours in
+// a directory come together), before their name's turn comes: on `threads`
+// workers that start once the names are hashed and run as far ahead as they
+// can, which `identify` must then allow, or, with none, at that turn on the
 // calling thread. Their stamps go to `stamps` (resized to the candidates).
 // Time grows with candidates plus rows (grouping by name), never n × n.
 // `atOuter(i)` runs at the start of each outer step, and `whileWaiting` a

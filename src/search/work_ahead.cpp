@@ -5,10 +5,11 @@
 
 namespace qevra::search {
 
-WorkAhead::WorkAhead(std::size_t count, unsigned threads, Work work)
+WorkAhead::WorkAhead(std::size_t count, unsigned threads, Work work, std::size_t chunksAhead)
     : count_(count)
     , work_(std::move(work))
     , chunks_((count + kChunk - 1) / kChunk)
+    , chunksAhead_(chunksAhead)
     , done_(chunks_, false)
 {
     try {
@@ -70,8 +71,10 @@ void WorkAhead::work()
         std::size_t chunk = 0;
         {
             std::unique_lock lock(mutex_);
-            changed_.wait(lock,
-                [&] { return stopping_ || next_ >= chunks_ || next_ < current_ + kChunksAhead; });
+            changed_.wait(lock, [&] {
+                return stopping_ || next_ >= chunks_ || next_ < current_
+                    || next_ - current_ < chunksAhead_;
+            });
             if (stopping_ || next_ >= chunks_)
                 return;
             chunk = next_++;

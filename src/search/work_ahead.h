@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -19,7 +20,10 @@ namespace qevra::search {
 class WorkAhead {
 public:
     using Work = std::function<void(std::size_t begin, std::size_t end)>;
-    WorkAhead(std::size_t count, unsigned threads, Work work);
+    // `chunksAhead`: how many chunks the workers may be ahead of the one
+    // waited for.
+    WorkAhead(
+        std::size_t count, unsigned threads, Work work, std::size_t chunksAhead = kChunksAhead);
     // Stops the workers (what they have not taken is never done) and joins.
     ~WorkAhead();
     WorkAhead(const WorkAhead&) = delete;
@@ -35,6 +39,7 @@ public:
     // Stop or a failure wastes little.
     static constexpr std::size_t kChunk = 256;
     static constexpr std::size_t kChunksAhead = 16;
+    static constexpr std::size_t kAsFarAsItCan = SIZE_MAX;
     static constexpr std::chrono::milliseconds kSlice { 25 };
 
 private:
@@ -43,6 +48,7 @@ private:
     const std::size_t count_;
     const Work work_;
     const std::size_t chunks_;
+    const std::size_t chunksAhead_;
     std::size_t doneHere_ = 0; // without workers: the items done so far
     std::size_t seenDone_ = 0; // the chunks the caller found done, from the first
     std::mutex mutex_; // guards the fields below
