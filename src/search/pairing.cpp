@@ -105,6 +105,14 @@ void pairByName(const PathList& candidates, const Identify& identify, std::vecto
         return a.hash != b.hash ? a.hash < b.hash : a.index < b.index;
     });
 
+    // The end of the run of one hash that starts at `begin`.
+    const auto hashRunEnd = [&](std::size_t begin) {
+        std::size_t end = begin + 1;
+        while (end < count && keyed[end].hash == keyed[begin].hash)
+            ++end;
+        return end;
+    };
+
     // Candidates whose name's hash recurs (every candidate whose name
     // recurs, and the rare one that only shares a hash) are identified in
     // candidate order, so that a directory's files come together, on worker
@@ -114,9 +122,7 @@ void pairByName(const PathList& candidates, const Identify& identify, std::vecto
     if (identify) {
         std::vector<bool> recurs(count, false);
         for (std::size_t begin = 0; begin < count;) {
-            std::size_t end = begin + 1;
-            while (end < count && keyed[end].hash == keyed[begin].hash)
-                ++end;
+            const std::size_t end = hashRunEnd(begin);
             if (end - begin > 1) {
                 for (std::size_t k = begin; k < end; ++k)
                     recurs[keyed[k].index] = true;
@@ -160,9 +166,7 @@ void pairByName(const PathList& candidates, const Identify& identify, std::vecto
         }
     };
     for (std::size_t begin = 0; begin < count;) {
-        std::size_t end = begin + 1;
-        while (end < count && keyed[end].hash == keyed[begin].hash)
-            ++end;
+        const std::size_t end = hashRunEnd(begin);
         const std::string_view first = nameOf(keyed[begin].index);
         bool oneName = true;
         for (std::size_t k = begin + 1; k < end && oneName; ++k)
