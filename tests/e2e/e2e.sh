@@ -67,6 +67,10 @@ shot() {
 fail() {
     echo "e2e: FAIL: $*" >&2
     shot failure
+    if [ -n "$xvfb_pid" ] && ! kill -0 "$xvfb_pid" 2>/dev/null; then
+        echo "e2e: the X server has ended; its output:" >&2
+        tail -n 20 "$out/xvfb.log" >&2
+    fi
     if [ -s "$out/qevra.log" ]; then
         echo "e2e: the program's output:" >&2
         tail -n 40 "$out/qevra.log" >&2
@@ -146,7 +150,10 @@ done
 [ -x "$close_window" ] || fail "no close_window helper at $close_window"
 
 # Xvfb chooses a free display itself and writes its number to descriptor 3.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$out/xvfb.log" 2>&1 &
+# Without -noreset the server resets whenever its last client leaves (here:
+# the readiness check below), and a client that connects during the reset is
+# turned away, which on a loaded machine made the program fail to start.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" >"$out/xvfb.log" 2>&1 &
 xvfb_pid=$!
 display_known() { [ -s "$work/display" ] || ! kill -0 "$xvfb_pid" 2>/dev/null; }
 poll 15 display_known
@@ -197,7 +204,11 @@ printf 'the same content\n' >"$tree/a/skip.log" # equal, but not a .txt
 data=$work/data
 XDG_DATA_HOME=$data "$program" >"$out/qevra.log" 2>&1 &
 qevra_pid=$!
-main=$(wait_window 'Qevra' 60) || fail "the main window \"Qevra\" did not appear"
+# The window appears, or the program has ended without one: no use waiting.
+shown_or_ended() { is_shown 'Qevra' || ! kill -0 "$qevra_pid" 2>/dev/null; }
+poll 60 shown_or_ended
+main=$(window_id 'Qevra')
+[ -n "$main" ] || fail "the main window \"Qevra\" did not appear"
 geometry "$main"
 note "main window $main: ${WIDTH}x$HEIGHT at $X,$Y"
 if [ "$WIDTH" -ne 495 ] || [ "$HEIGHT" -ne 140 ]; then
