@@ -242,7 +242,7 @@ public:
     {
         return {};
     }
-    qevra::fs::Restoring restoreFromTrash(const qevra::fs::TrashedFile&) override
+    qevra::fs::Restoring restoreFromTrash(const qevra::fs::TrashedFile&, FileStamp*) override
     {
         return qevra::fs::Restoring::Failed;
     }

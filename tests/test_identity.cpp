@@ -356,8 +356,8 @@ TEST(BindMount, TheSameDirectoryTwiceHoldsOneFile)
         const auto byContent = search::pairByContent(files, candidates, stamps, goOn);
         if (!rows.empty() || !byContent || !byContent->empty())
             return 3;
-        const auto partner = search::checkPartner(
-            files, Criterion::Size, stamps[0], std::string(candidates[1]), stamps[1]);
+        const auto partner = search::checkPartner(files, Criterion::Size,
+            std::string(candidates[0]), stamps[0], std::string(candidates[1]), stamps[1]);
         return partner == search::Partner::SameFile ? 0 : 4;
     });
     if (status == 77)

@@ -25,8 +25,8 @@ void PathLabel::setMarker(const QString& marker)
     setCaption(marker);
 }
 
-TForm2::TForm2(const search::Results& results, QWidget* mainWindow, platform::Services& services,
-    QWidget* parent)
+TForm2::TForm2(
+    search::Results& results, QWidget* mainWindow, platform::Services& services, QWidget* parent)
     : QWidget(parent,
         Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
             | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)

@@ -36,6 +36,7 @@ inline const QString kCloseHint
 inline const QString kNotDeletedSameFile = QStringLiteral("Файл не удален: это тот же файл");
 inline const QString kNotDeletedCopyChanged
     = QStringLiteral("Файл не удален: его копия изменилась после поиска");
+inline const QString kNotDeletedCopyInTrash = QStringLiteral("Файл не удален: его копия в корзине");
 
 // The name lists' menu.
 inline const QString kMenuOpen = QStringLiteral("Открыть");
@@ -50,6 +51,8 @@ inline const QString kNotTrashedSameFile
     = QStringLiteral("Файл не перемещен в корзину: это тот же файл");
 inline const QString kNotTrashedCopyChanged
     = QStringLiteral("Файл не перемещен в корзину: его копия изменилась после поиска");
+inline const QString kNotTrashedCopyInTrash
+    = QStringLiteral("Файл не перемещен в корзину: его копия в корзине");
 inline const QString kNotTrashedChanged
     = QStringLiteral("Файл не перемещен в корзину: он изменился после поиска");
 inline const QString kTrashFailed = QStringLiteral("Не удалось переместить в корзину");
@@ -57,6 +60,10 @@ inline const QString kNoTrash = QStringLiteral("Нет корзины на ди�
 inline const QString kStayedInTrash = QStringLiteral("Файл остался в корзине, его место занято");
 inline const QString kStayedInTrashMany
     = QStringLiteral("Файлы остались в корзине, их место занято");
+inline const QString kStayedInTrashFolder
+    = QStringLiteral("Файл остался в корзине: его папку заменила другая");
+inline const QString kStayedInTrashFolderMany
+    = QStringLiteral("Файлы остались в корзине: их папки заменили другие");
 inline const QString kNotRestored = QStringLiteral("Не удалось вернуть из корзины");
 
 // The copies editor: lists the pairs of the main window's first-copy and
@@ -66,8 +73,10 @@ inline const QString kNotRestored = QStringLiteral("Не удалось верн
 class TForm2 : public QWidget {
     Q_OBJECT
 public:
-    // The editor reads the search's results; closing it shows `mainWindow`.
-    TForm2(const search::Results& results, QWidget* mainWindow, platform::Services& services,
+    // The editor reads the search's results (and keeps their stamps true
+    // to the files it puts back from the trash); closing it shows
+    // `mainWindow`.
+    TForm2(search::Results& results, QWidget* mainWindow, platform::Services& services,
         QWidget* parent = nullptr);
     ~TForm2() override;
 
@@ -191,11 +200,17 @@ private:
     void openFile(const Column& column);
     void deleteOne(const Column& column);
     void deleteAll(const Column& column);
+    // Why a file of the column may not go, as a deletion or a move to the
+    // trash tells it.
+    struct RefusalTexts {
+        const QString& sameFile;
+        const QString& copyChanged;
+        const QString& copyInTrash;
+    };
     // The shown row when its column's file may go (deleted or moved to the
-    // trash); otherwise nothing, after telling why in a message box (with
-    // `sameFile` or `copyChanged`) when the check refused it.
-    std::optional<std::size_t> removableShownRow(
-        const Column& column, const QString& sameFile, const QString& copyChanged);
+    // trash); otherwise nothing, after telling why in a message box when the
+    // check refused it.
+    std::optional<std::size_t> removableShownRow(const Column& column, const RefusalTexts& texts);
     // Marks the column when no file exists at `path` any more: the path
     // label reads "Файл удален" and the picture box hides.
     void markIfGone(const Column& column, const std::string& path);
@@ -214,7 +229,12 @@ private:
     void loadPictures(std::size_t pair);
     void loadPicture(const Column& column, std::size_t pair);
 
-    const search::Results& results_;
+    // Takes the stamp a file put back from the trash has in its place for
+    // every candidate of its identity: the trash held it as the move left
+    // it, so it is the file the search saw, renamed twice.
+    void restampRestored(const fs::TrashedFile& file, const fs::FileStamp& restored);
+
+    search::Results& results_;
     QWidget* mainWindow_;
     platform::Services& services_;
     NameListModel* names1_;

@@ -69,8 +69,8 @@ void TForm2::markIfGone(const Column& column, const std::string& path)
 search::Partner TForm2::partnerOf(const Column& column, std::size_t row) const
 {
     return search::checkPartner(services_.fileSystem, results_.criterion,
-        stampOf(column.list.candidate(row)), std::string(column.partners[row]),
-        stampOf(column.partners.candidate(row)));
+        std::string(column.list[row]), stampOf(column.list.candidate(row)),
+        std::string(column.partners[row]), stampOf(column.partners.candidate(row)));
 }
 
 const fs::FileStamp& TForm2::stampOf(std::uint32_t candidate) const
@@ -82,12 +82,13 @@ const fs::FileStamp& TForm2::stampOf(std::uint32_t candidate) const
 
 void TForm2::deleteOne(const Column& column)
 {
-    if (const auto row = removableShownRow(column, kNotDeletedSameFile, kNotDeletedCopyChanged))
+    if (const auto row = removableShownRow(
+            column, { kNotDeletedSameFile, kNotDeletedCopyChanged, kNotDeletedCopyInTrash }))
         deleteAndMark(column, *row);
 }
 
 std::optional<std::size_t> TForm2::removableShownRow(
-    const Column& column, const QString& sameFile, const QString& copyChanged)
+    const Column& column, const RefusalTexts& texts)
 {
     // Nothing to remove while the label shows a marker.
     if (!column.label->path() || !shownPair_ || *shownPair_ >= column.list.size()
@@ -102,10 +103,13 @@ std::optional<std::size_t> TForm2::removableShownRow(
     case search::Refusal::None:
         return row;
     case search::Refusal::SameFile:
-        services_.ShowMessage(sameFile);
+        services_.ShowMessage(texts.sameFile);
         break;
     case search::Refusal::CopyChanged:
-        services_.ShowMessage(copyChanged);
+        services_.ShowMessage(texts.copyChanged);
+        break;
+    case search::Refusal::CopyInTrash:
+        services_.ShowMessage(texts.copyInTrash);
         break;
     }
     return std::nullopt;
@@ -115,9 +119,9 @@ void TForm2::deleteAll(const Column& column)
 {
     const std::size_t rows = std::size_t(names1_->count());
     // One uninterrupted loop. A row whose partner is not another regular
-    // file, unchanged where files were measured, holds the last copy of its
-    // pair and stays: the name pass lists every pair both ways, so otherwise
-    // every copy would go.
+    // file, unchanged where files were measured and outside every trash,
+    // holds the last copy of its pair and stays: the name pass lists every
+    // pair both ways, so otherwise every copy would go.
     for (std::size_t i = 0; i < rows && i < column.list.size() && i < column.partners.size(); ++i) {
         if (partnerOf(column, i) == search::Partner::Distinct)
             deleteAndMark(column, i);

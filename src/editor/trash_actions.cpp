@@ -31,7 +31,8 @@ QString listing(const QString& one, const QString& many, const std::vector<std::
 void TForm2::trashFile(int number)
 {
     const Column column = this->column(number);
-    const auto row = removableShownRow(column, kNotTrashedSameFile, kNotTrashedCopyChanged);
+    const auto row = removableShownRow(
+        column, { kNotTrashedSameFile, kNotTrashedCopyChanged, kNotTrashedCopyInTrash });
     if (!row)
         return;
     const std::string path(column.list[*row]);
@@ -97,14 +98,20 @@ void TForm2::restoreFromTrash()
     TrashAction action = std::move(trashActions_.back());
     trashActions_.pop_back();
     std::vector<std::string> taken;
+    std::vector<std::string> foldersReplaced;
     std::vector<std::string> failures;
     // The last moved first, as the moves are undone.
     for (auto file = action.files.rbegin(); file != action.files.rend(); ++file) {
-        switch (services_.fileSystem.restoreFromTrash(*file)) {
+        fs::FileStamp restored;
+        switch (services_.fileSystem.restoreFromTrash(*file, &restored)) {
         case fs::Restoring::Restored:
+            restampRestored(*file, restored);
             break;
         case fs::Restoring::PathTaken:
             taken.push_back(file->original);
+            break;
+        case fs::Restoring::FolderReplaced:
+            foldersReplaced.push_back(file->original);
             break;
         case fs::Restoring::Gone:
         case fs::Restoring::Failed:
@@ -121,10 +128,24 @@ void TForm2::restoreFromTrash()
     QStringList report;
     if (!taken.empty())
         report << listing(kStayedInTrash, kStayedInTrashMany, taken);
+    if (!foldersReplaced.empty())
+        report << listing(kStayedInTrashFolder, kStayedInTrashFolderMany, foldersReplaced);
     if (!failures.empty())
         report << listing(kNotRestored, kNotRestored, failures);
     if (!report.isEmpty())
         services_.ShowMessage(report.join(u'\n'));
+}
+
+void TForm2::restampRestored(const fs::TrashedFile& file, const fs::FileStamp& restored)
+{
+    // Unknown when the trash did not hold it as it was left: then the file
+    // counts as changed, as it may be.
+    if (!restored.known())
+        return;
+    for (fs::FileStamp& stamp : results_.stamps) {
+        if (stamp.sameFile(file.stamp))
+            stamp = restored;
+    }
 }
 
 } // namespace qevra

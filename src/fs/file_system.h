@@ -50,13 +50,21 @@ private:
 };
 
 // What the search saw of a file: its identity (device and inode) and, as
-// measured, its size and modification time. Two paths name one file when
-// their identities are equal (spellings, links, bind mounts, hard links).
+// measured, its size, modification time and status change time. Two paths
+// name one file when their identities are equal (spellings, links, bind
+// mounts, hard links). The change time cannot be set back by any program,
+// so a file rewritten and given its old modification time again still
+// shows as changed.
 struct FileStamp {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     std::int64_t size = 0;
     std::int64_t modified = 0; // nanoseconds since the epoch
+    std::int64_t changed = 0; // the status change time, nanoseconds since the epoch
+    // The file lies on a file system whose device and inode numbers do not
+    // tell it from a file of another mount (stacked and network file
+    // systems): there one file can show under two device numbers.
+    bool aliased = false;
 
     // False for a stamp that was never taken.
     bool known() const { return device != 0 || inode != 0; }
@@ -64,7 +72,25 @@ struct FileStamp {
     {
         return known() && device == other.device && inode == other.inode;
     }
-    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+    // Whether the two may be one file: one identity or, where either lies on
+    // a file system that can show a file of another mount under a device
+    // number of its own, the same inode number, size and modification time.
+    bool possiblySame(const FileStamp& other) const
+    {
+        if (!known() || !other.known())
+            return false;
+        if (device == other.device && inode == other.inode)
+            return true;
+        return (aliased || other.aliased) && inode == other.inode && size == other.size
+            && modified == other.modified;
+    }
+    // One file, unchanged: identity, size and both times. Where the file
+    // lies is no part of its state.
+    friend bool operator==(const FileStamp& a, const FileStamp& b)
+    {
+        return a.device == b.device && a.inode == b.inode && a.size == b.size
+            && a.modified == b.modified && a.changed == b.changed;
+    }
 };
 
 // How a path is resolved when a file is examined.
@@ -82,12 +108,23 @@ enum class Removal : std::uint8_t {
     Failed, // the system refused; the file is as it was
 };
 
+// Which folder a file came from: a folder of that path made later, by
+// anyone, is another one.
+struct FolderIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint32_t owner = 0;
+    std::int64_t born = 0; // its birth time in nanoseconds; 0 where not told
+    friend bool operator==(const FolderIdentity&, const FolderIdentity&) = default;
+};
+
 // A file moved to a trash, as the move left it: enough to put it back.
 struct TrashedFile {
     std::string original; // the path it had
     std::string trash; // the trash directory, which holds files/ and info/
     std::string name; // its name in files/; info/ holds name + ".trashinfo"
-    FileStamp stamp; // its identity, which the move keeps
+    FileStamp stamp; // as it lies in the trash: its identity, which the move keeps
+    FolderIdentity folder; // the folder it came from
 };
 
 // What a move to the trash did.
@@ -108,6 +145,7 @@ struct TrashMove {
 enum class Restoring : std::uint8_t {
     Restored,
     PathTaken, // something stands at its path: the file stays in the trash
+    FolderReplaced, // the folder at its path is not the one it came from: it stays
     Gone, // the trash no longer holds the file as it was left there
     Failed, // its folder is gone or reached through a link, or the system refused
 };
@@ -165,10 +203,11 @@ public:
     virtual void examineEach(
         std::span<const std::string_view> paths, Resolve resolve, std::span<FileStamp> stamps);
     // Removes the file permanently, acting only if it is still the regular
-    // file `seen` names (its identity; with `unchanged`, also its size and
-    // modification time), reached without following any link. A read-only
-    // file is made writable first through a descriptor of the file itself
-    // and put back as it was when the removal fails.
+    // file `seen` names (its identity; with `unchanged`, also its size,
+    // modification time and change time), reached without following any
+    // link. The file is first renamed to a private name in its folder and
+    // checked there, so that a file swapped in under its name meanwhile is
+    // never the one removed; no file's mode is changed.
     virtual Removal removeFile(const std::string& path, const FileStamp& seen, bool unchanged) = 0;
     // Moves the file into the user's trash (the freedesktop trash), under
     // the same conditions as removeFile, and never by copying: into the home
@@ -179,9 +218,18 @@ public:
     virtual TrashMove moveToTrash(const std::string& path, const FileStamp& seen, bool unchanged)
         = 0;
     // Puts a trashed file back at its original path, only while that path is
-    // free and its folder is reached without links, and only if the trash
-    // still holds that very file; removes its .trashinfo.
-    virtual Restoring restoreFromTrash(const TrashedFile& file) = 0;
+    // free and its folder, reached without links, is the very folder it came
+    // from, and only if the trash still holds that very file; removes its
+    // .trashinfo. `restored`, unless null, receives the file's stamp in its
+    // place once it is back, when the trash held it exactly as the move
+    // left it (unknown otherwise).
+    virtual Restoring restoreFromTrash(const TrashedFile& file, FileStamp* restored) = 0;
+    // Whether the file at `path` lies inside a trash, where it is no copy
+    // that makes deleting another one safe: in the home trash's files/
+    // folder, in the files/ folder of a trash at the top of its file system
+    // ($top/.Trash/$uid, $top/.Trash-$uid, for any user), or in a home
+    // trash of the default name (.local/share/Trash/files) of any user.
+    virtual bool inTrash(const std::string& path);
 };
 
 // The stamp of a file's status.

@@ -1,16 +1,17 @@
 #include "fs/file_system.h"
 
 #include "fs/descriptor.h"
+#include "fs/mounts.h"
 #include "fs/resolve.h"
 #include "fs/trash.h"
 
 #include "base/exceptions.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 namespace qevra::fs {
@@ -37,6 +38,11 @@ void FileSystem::measureEach(
     }
 }
 
+bool FileSystem::inTrash(const std::string& path)
+{
+    return liesInTrash(path);
+}
+
 void FileSystem::examineEach(
     std::span<const std::string_view> paths, Resolve resolve, std::span<FileStamp> stamps)
 {
@@ -53,15 +59,6 @@ EntryType typeOf(const struct stat& st)
     if (S_ISDIR(st.st_mode))
         return EntryType::Directory;
     return EntryType::Other;
-}
-
-// Changes the mode of the file an O_PATH descriptor holds, through that
-// descriptor: its /proc entry names the file itself, never a link.
-bool changeModeThrough(int fd, mode_t mode)
-{
-    char name[64];
-    std::snprintf(name, sizeof name, "/proc/self/fd/%d", fd);
-    return ::chmod(name, mode) == 0;
 }
 
 class PosixReadStream final : public ReadStream {
@@ -101,7 +98,7 @@ private:
 // the error of the lookup or of the permission check (for the effective
 // user, as an open checks), ELOOP for a link, EISDIR for a directory, ENXIO
 // for anything else that is not a regular file. Returns 0, or the error.
-int measureAt(int dirFd, const char* name, FileStamp& stamp)
+int measureAt(int dirFd, const char* name, FileStamp& stamp, AliasedDevices& devices)
 {
     struct stat st;
     if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
@@ -115,6 +112,7 @@ int measureAt(int dirFd, const char* name, FileStamp& stamp)
     if (!S_ISREG(st.st_mode))
         return ENXIO;
     stamp = stampOf(st);
+    stamp.aliased = devices.at(dirFd, name, stamp.device);
     return 0;
 }
 
@@ -198,17 +196,21 @@ public:
             FileSystem::examineEach(paths, resolve, stamps);
             return;
         }
+        AliasedDevices devices;
         forEachInItsDirectory(paths, [&](std::size_t i, int dirFd, const char* name) {
             struct stat st;
             const bool regular
                 = ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
             stamps[i] = regular ? stampOf(st) : FileStamp();
+            if (regular)
+                stamps[i].aliased = devices.at(dirFd, name, stamps[i].device);
         });
     }
 
     bool fileExists(const std::string& path) override
     {
-        return examine(path, Resolve::FollowLinks).has_value();
+        struct stat st;
+        return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
     }
 
     bool directoryExists(const std::string& path) override
@@ -220,7 +222,8 @@ public:
     FileStamp measure(const std::string& path) override
     {
         FileStamp stamp;
-        if (const int error = measureAt(AT_FDCWD, path.c_str(), stamp); error != 0)
+        AliasedDevices devices;
+        if (const int error = measureAt(AT_FDCWD, path.c_str(), stamp, devices); error != 0)
             throw EInOutError(error);
         return stamp;
     }
@@ -228,8 +231,9 @@ public:
     void measureEach(std::span<const std::string_view> paths, std::span<FileStamp> stamps,
         std::span<int> errors) override
     {
+        AliasedDevices devices;
         forEachInItsDirectory(paths, [&](std::size_t i, int dirFd, const char* name) {
-            errors[i] = measureAt(dirFd, name, stamps[i]);
+            errors[i] = measureAt(dirFd, name, stamps[i], devices);
         });
     }
 
@@ -244,23 +248,40 @@ public:
     std::optional<FileStamp> examine(const std::string& path, Resolve resolve) override
     {
         struct stat st;
-        int result = -1;
+        FileStamp stamp;
         switch (resolve) {
-        case Resolve::NoLinks:
-            if (const auto located = locate(path))
-                result = ::fstatat(
-                    located->dir.get(), located->name.c_str(), &st, AT_SYMLINK_NOFOLLOW);
-            break;
-        case Resolve::NoFinalLink:
-            result = ::fstatat(AT_FDCWD, path.c_str(), &st, AT_SYMLINK_NOFOLLOW);
-            break;
-        case Resolve::FollowLinks:
-            result = ::fstatat(AT_FDCWD, path.c_str(), &st, 0);
-            break;
+        case Resolve::NoLinks: {
+            const auto located = locate(path);
+            if (!located
+                || ::fstatat(located->dir.get(), located->name.c_str(), &st, AT_SYMLINK_NOFOLLOW)
+                    != 0
+                || !S_ISREG(st.st_mode))
+                return std::nullopt;
+            stamp = stampOf(st);
+            stamp.aliased = aliasedAt(located->dir.get(), located->name.c_str());
+            return stamp;
         }
-        if (result != 0 || !S_ISREG(st.st_mode))
-            return std::nullopt;
-        return stampOf(st);
+        case Resolve::NoFinalLink:
+            if (::fstatat(AT_FDCWD, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0
+                || !S_ISREG(st.st_mode))
+                return std::nullopt;
+            stamp = stampOf(st);
+            stamp.aliased = aliasedAt(AT_FDCWD, path.c_str());
+            return stamp;
+        case Resolve::FollowLinks: {
+            if (::fstatat(AT_FDCWD, path.c_str(), &st, 0) != 0 || !S_ISREG(st.st_mode))
+                return std::nullopt;
+            // Where the links lead: the file itself is asked, through a
+            // descriptor that opens nothing.
+            stamp = stampOf(st);
+            const Descriptor file(::open(path.c_str(), O_PATH | O_CLOEXEC));
+            struct statfs where;
+            stamp.aliased
+                = !file || ::fstatfs(file.get(), &where) != 0 || aliasingFileSystem(where.f_type);
+            return stamp;
+        }
+        }
+        return std::nullopt;
     }
 
     Removal removeFile(const std::string& path, const FileStamp& seen, bool unchanged) override
@@ -280,18 +301,28 @@ public:
         case Seen::Failed:
             return Removal::Failed;
         }
-        // The read-only attribute is the owner-write bit; it goes first, and
-        // comes back when the file stays.
-        const mode_t mode = st.st_mode & 07777;
-        const bool readOnly = (mode & S_IWUSR) == 0;
-        if (readOnly)
-            changeModeThrough(file.get(), mode | S_IWUSR);
-        if (::unlinkat(located->dir.get(), located->name.c_str(), 0) != 0) {
-            if (readOnly)
-                changeModeThrough(file.get(), mode);
-            return Removal::Failed;
+        // The name is taken from the file before it goes: unlinking the name
+        // at once would remove whatever had it by then. No mode changes:
+        // unlinking needs no write permission on the file, and another name
+        // of it may live on.
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            const std::string hidden = privateName();
+            switch (moveChecked(*located, located->dir.get(), hidden, file, st, unchanged)) {
+            case Moved::Done:
+                if (::unlinkat(located->dir.get(), hidden.c_str(), 0) == 0)
+                    return Removal::Removed;
+                renameNoReplace(
+                    located->dir.get(), hidden.c_str(), located->dir.get(), located->name.c_str());
+                return Removal::Failed;
+            case Moved::Taken:
+                continue;
+            case Moved::NotTheFile:
+                return Removal::NotTheFileSeen;
+            case Moved::Failed:
+                return errno == ENOENT ? Removal::Missing : Removal::Failed;
+            }
         }
-        return Removal::Removed;
+        return Removal::Failed;
     }
 
     TrashMove moveToTrash(const std::string& path, const FileStamp& seen, bool unchanged) override
@@ -299,9 +330,9 @@ public:
         return moveFileToTrash(path, seen, unchanged);
     }
 
-    Restoring restoreFromTrash(const TrashedFile& file) override
+    Restoring restoreFromTrash(const TrashedFile& file, FileStamp* restored) override
     {
-        return restoreTrashedFile(file);
+        return restoreTrashedFile(file, restored);
     }
 };
 
@@ -309,9 +340,13 @@ public:
 
 FileStamp stampOf(const struct stat& st)
 {
-    return { static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-        static_cast<std::int64_t>(st.st_size),
-        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec };
+    FileStamp stamp;
+    stamp.device = static_cast<std::uint64_t>(st.st_dev);
+    stamp.inode = static_cast<std::uint64_t>(st.st_ino);
+    stamp.size = static_cast<std::int64_t>(st.st_size);
+    stamp.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stamp.changed = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    return stamp;
 }
 
 FileSystem& realFileSystem()

@@ -5,8 +5,10 @@
 // trash nor a trash at the top of its own file system can be used, it stays.
 #include "fs/trash.h"
 
+#include "fs/mounts.h"
 #include "fs/resolve.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -15,6 +17,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 #include <vector>
@@ -43,6 +46,23 @@ std::optional<Mount> mountOf(int fd)
     if (status.stx_mask & STATX_MNT_ID)
         mount.id = status.stx_mnt_id;
     return mount;
+}
+
+FolderIdentity folderIdentity(int fd)
+{
+    struct statx status { };
+    FolderIdentity identity;
+    if (::statx(
+            fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &status)
+        != 0)
+        return identity;
+    identity.device = makedev(status.stx_dev_major, status.stx_dev_minor);
+    identity.inode = status.stx_ino;
+    identity.owner = status.stx_uid;
+    if (status.stx_mask & STATX_BTIME)
+        identity.born = static_cast<std::int64_t>(status.stx_btime.tv_sec) * 1000000000
+            + status.stx_btime.tv_nsec;
+    return identity;
 }
 
 // A trash directory opened for one move.
@@ -121,10 +141,14 @@ std::optional<std::string> dataHome()
     return inside(home, ".local/share");
 }
 
-// The home trash, with the folders above it made as the data folder's
-// rules ask (mode 0700). The data folder is the user's own setting, so a
-// link there is followed; the trash and its folders must be real.
-std::optional<OpenTrash> openHomeTrash()
+// The data folder that holds the home trash, with the folders above it
+// made as its rules ask (mode 0700). It is the user's own setting, so a
+// link there is followed; the trash in it and its folders must be real.
+struct DataFolder {
+    std::string path;
+    Descriptor fd;
+};
+std::optional<DataFolder> openDataFolder()
 {
     const auto home = dataHome();
     if (!home)
@@ -133,10 +157,41 @@ std::optional<OpenTrash> openHomeTrash()
          slash = home->find('/', slash + 1))
         ::mkdir(home->substr(0, slash).c_str(), 0700);
     ::mkdir(home->c_str(), 0700);
-    const Descriptor base(::open(home->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!base)
+    Descriptor fd(::open(home->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd)
         return std::nullopt;
-    return openTrashIn(base.get(), "Trash", inside(*home, "Trash"));
+    return DataFolder { *home, std::move(fd) };
+}
+
+// The mount a trash at its top would serve, as the mount table tells it;
+// where the table cannot say, what the folder itself tells.
+MountEntry describeMount(int topDir, const Mount& mount, const std::string& topPath)
+{
+    if (mount.id != 0) {
+        if (auto entry = mountEntry(mount.id))
+            return *entry;
+    }
+    MountEntry entry { topPath, "/", {}, {} };
+    struct statfs status;
+    if (::fstatfs(topDir, &status) == 0) {
+        switch (static_cast<unsigned long>(status.f_type)) {
+        case 0x01021994:
+            entry.type = "tmpfs";
+            break;
+        case 0x794c7630:
+            entry.type = "overlay";
+            break;
+        case 0x9fa0:
+            entry.type = "proc";
+            break;
+        case 0x62656572:
+            entry.type = "sysfs";
+            break;
+        default:
+            break;
+        }
+    }
+    return entry;
 }
 
 // The trash at the top of the file system that holds the folder `dir`
@@ -158,6 +213,10 @@ std::optional<OpenTrash> openTopTrash(
     if (!topDir)
         return std::nullopt;
     const std::string topPath = joined(dir, top);
+    // The desktop keeps no trash on the system's own mounts (tmpfs, /tmp,
+    // /run, ...): one made there would be listed by no file manager.
+    if (systemInternalMount(describeMount(topDir.get(), mount, topPath)))
+        return std::nullopt;
     const std::string uid = std::to_string(::getuid());
     const Descriptor shared(
         ::openat(topDir.get(), ".Trash", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -168,30 +227,6 @@ std::optional<OpenTrash> openTopTrash(
     }
     const std::string own = ".Trash-" + uid;
     return openTrashIn(topDir.get(), own.c_str(), inside(topPath, own));
-}
-
-// Renames without replacing anything at the target: -1 with EEXIST when the
-// name is taken. Where the file system lacks the flag, a hard link (which
-// never replaces) and an unlink do it, and as a last resort a check for a
-// free name before the rename.
-int renameNoReplace(int fromDir, const char* from, int toDir, const char* to)
-{
-    if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
-        return -1;
-    if (::linkat(fromDir, from, toDir, to, 0) == 0) {
-        ::unlinkat(fromDir, from, 0);
-        return 0;
-    }
-    if (errno == EEXIST)
-        return -1;
-    struct stat status;
-    if (::fstatat(toDir, to, &status, AT_SYMLINK_NOFOLLOW) == 0) {
-        errno = EEXIST;
-        return -1;
-    }
-    return errno == ENOENT ? ::renameat(fromDir, from, toDir, to) : -1;
 }
 
 bool writeAll(int fd, std::string_view text)
@@ -220,30 +255,49 @@ std::string infoText(std::string_view original)
 
 // The name of attempt `attempt` (1, 2, ...) for a file named `name` in the
 // trash: the name itself, then a number before its extension. It leaves
-// room for ".trashinfo" and the number within a file name's limit.
+// room for ".trashinfo" and the number within a file name's limit: a longer
+// name loses the end of its stem, keeping a short extension, and is cut
+// between two UTF-8 characters where its bytes are UTF-8 (any bytes can
+// make a name, so the cut never waits for a character boundary that may
+// never come).
 std::string trashName(std::string_view name, int attempt)
 {
     constexpr std::size_t kRoom = NAME_MAX - kInfoSuffix.size() - 12;
-    if (name.size() > kRoom) {
-        std::size_t cut = kRoom;
-        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
-            --cut; // not inside a UTF-8 character
-        name = name.substr(0, cut);
+    std::string_view stem = name;
+    std::string_view extension;
+    if (const std::size_t dot = name.rfind('.');
+        dot != std::string_view::npos && dot > 0 && name.size() - dot <= 16) {
+        stem = name.substr(0, dot);
+        extension = name.substr(dot);
+    }
+    if (stem.size() + extension.size() > kRoom) {
+        std::size_t cut = kRoom - extension.size();
+        // At most three continuation bytes end a UTF-8 character early.
+        for (int back = 0;
+             back < 3 && cut > 1 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80; ++back)
+            --cut;
+        if ((static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80)
+            cut = kRoom - extension.size();
+        stem = stem.substr(0, cut);
     }
     if (attempt == 1)
-        return std::string(name);
-    const std::size_t dot = name.rfind('.');
-    std::string number(1, '.');
-    number += std::to_string(attempt);
-    if (dot == std::string_view::npos || dot == 0)
-        return std::string(name) + number;
-    return std::string(name.substr(0, dot)) + number + std::string(name.substr(dot));
+        return std::string(stem) + std::string(extension);
+    const std::string number = "." + std::to_string(attempt);
+    if (extension.empty()) {
+        // A number before the extension of a name kept whole, else at its end.
+        const std::size_t dot = stem.rfind('.');
+        if (dot != std::string_view::npos && dot > 0)
+            return std::string(stem.substr(0, dot)) + number + std::string(stem.substr(dot));
+        return std::string(stem) + number;
+    }
+    return std::string(stem) + number + std::string(extension);
 }
 
 // Moves the located file into `trash`; nothing when the trash lies on
 // another file system than the file.
-std::optional<TrashMove> moveInto(const OpenTrash& trash, const Located& at, const FileStamp& seen,
-    const std::string& original, std::string_view infoPath)
+std::optional<TrashMove> moveInto(const OpenTrash& trash, const Located& at, const Descriptor& file,
+    const struct stat& checked, bool unchanged, const std::string& original,
+    std::string_view infoPath)
 {
     const std::string info = infoText(infoPath);
     TrashMove result;
@@ -261,30 +315,37 @@ std::optional<TrashMove> moveInto(const OpenTrash& trash, const Located& at, con
             ::unlinkat(trash.info.get(), infoName.c_str(), 0);
             return result;
         }
-        if (renameNoReplace(at.dir.get(), at.name.c_str(), trash.files.get(), name.c_str()) != 0) {
+        // What arrives must be the file checked a moment ago: another file
+        // that took its name meanwhile goes back where it was.
+        switch (moveChecked(at, trash.files.get(), name, file, checked, unchanged)) {
+        case Moved::Done:
+            break;
+        case Moved::Taken:
+            ::unlinkat(trash.info.get(), infoName.c_str(), 0);
+            continue;
+        case Moved::NotTheFile: {
+            // Its .trashinfo stays only with a file that could not go back.
+            struct stat stuck;
+            if (::fstatat(trash.files.get(), name.c_str(), &stuck, AT_SYMLINK_NOFOLLOW) != 0)
+                ::unlinkat(trash.info.get(), infoName.c_str(), 0);
+            result.outcome = Trashing::NotTheFileSeen;
+            return result;
+        }
+        case Moved::Failed: {
             const int error = errno;
             ::unlinkat(trash.info.get(), infoName.c_str(), 0);
-            if (error == EEXIST)
-                continue;
             if (error == EXDEV)
                 return std::nullopt;
             if (error == ENOENT)
                 result.outcome = Trashing::Missing;
             return result;
         }
-        // What was renamed must be the file checked a moment ago: another
-        // file that took its name meanwhile goes back where it was.
-        struct stat status;
-        if (::fstatat(trash.files.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0
-            || !S_ISREG(status.st_mode) || !stampOf(status).sameFile(seen)) {
-            if (renameNoReplace(trash.files.get(), name.c_str(), at.dir.get(), at.name.c_str())
-                == 0)
-                ::unlinkat(trash.info.get(), infoName.c_str(), 0);
-            result.outcome = Trashing::NotTheFileSeen;
-            return result;
         }
+        struct stat status;
+        if (::fstatat(trash.files.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+            return result;
         result.outcome = Trashing::Moved;
-        result.file = { original, trash.path, name, stampOf(status) };
+        result.file = { original, trash.path, name, stampOf(status), folderIdentity(at.dir.get()) };
         return result;
     }
     return result;
@@ -368,11 +429,22 @@ TrashMove moveFileToTrash(const std::string& path, const FileStamp& seen, bool u
         return result;
     std::vector<std::string> dir = partsOf(path);
     dir.pop_back(); // the file's own name
-    if (auto home = openHomeTrash(); home && home->mount == *mount) {
-        // The home trash names the file by its absolute path.
-        const std::string absolute = inside(joined(dir, dir.size()), located->name);
-        if (auto moved = moveInto(*home, *located, seen, path, absolute))
-            return *moved;
+    // A file of the home trash's file system goes there or nowhere: a trash
+    // made at the top of that file system would be one the desktop never
+    // shows.
+    if (const auto data = openDataFolder()) {
+        struct stat dataStatus;
+        if (::fstat(data->fd.get(), &dataStatus) == 0 && dataStatus.st_dev == status.st_dev) {
+            if (const auto home
+                = openTrashIn(data->fd.get(), "Trash", inside(data->path, "Trash"))) {
+                // The home trash names the file by its absolute path.
+                const std::string absolute = inside(joined(dir, dir.size()), located->name);
+                if (auto moved = moveInto(*home, *located, file, status, unchanged, path, absolute))
+                    return *moved;
+            }
+            result.outcome = Trashing::NoTrash;
+            return result;
+        }
     }
     std::size_t top = 0;
     if (const auto trash = openTopTrash(dir, *mount, top)) {
@@ -381,36 +453,130 @@ TrashMove moveFileToTrash(const std::string& path, const FileStamp& seen, bool u
         for (std::size_t i = top; i < dir.size(); ++i)
             relative += dir[i] + "/";
         relative += located->name;
-        if (auto moved = moveInto(*trash, *located, seen, path, relative))
+        if (auto moved = moveInto(*trash, *located, file, status, unchanged, path, relative))
             return *moved;
     }
     result.outcome = Trashing::NoTrash;
     return result;
 }
 
-Restoring restoreTrashedFile(const TrashedFile& file)
+Restoring restoreTrashedFile(const TrashedFile& file, FileStamp* restored)
 {
+    if (restored)
+        *restored = FileStamp();
     // The trash may lie behind the user's own links (the data folder); its
     // folders must be real, and the file in it must be the one moved there.
     const Descriptor trash(::open(file.trash.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!trash)
         return Restoring::Gone;
     const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-    const Descriptor files(::openat(trash.get(), "files", flags));
+    Located inTrash { Descriptor(::openat(trash.get(), "files", flags)), file.name };
     const Descriptor info(::openat(trash.get(), "info", flags));
+    Descriptor held;
     struct stat status;
-    if (!files || ::fstatat(files.get(), file.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0
-        || !S_ISREG(status.st_mode) || !stampOf(status).sameFile(file.stamp))
+    if (!inTrash.dir)
         return Restoring::Gone;
+    held.reset(::openat(inTrash.dir.get(), file.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (!held || ::fstat(held.get(), &status) != 0 || !S_ISREG(status.st_mode)
+        || !stampOf(status).sameFile(file.stamp))
+        return Restoring::Gone;
+    const bool asLeft = stampOf(status) == file.stamp;
     const auto located = locate(file.original);
     if (!located)
         return Restoring::Failed;
-    if (renameNoReplace(files.get(), file.name.c_str(), located->dir.get(), located->name.c_str())
-        != 0)
+    // Only into the folder it came from: one made at that path since, by
+    // anyone, is another folder.
+    if (file.folder.device != 0 || file.folder.inode != 0) {
+        if (!(folderIdentity(located->dir.get()) == file.folder))
+            return Restoring::FolderReplaced;
+    }
+    switch (moveChecked(inTrash, located->dir.get(), located->name, held, status, false)) {
+    case Moved::Done:
+        break;
+    case Moved::Taken:
+        return Restoring::PathTaken;
+    case Moved::NotTheFile:
+        return Restoring::Gone;
+    case Moved::Failed:
         return errno == EEXIST ? Restoring::PathTaken : Restoring::Failed;
+    }
     if (info)
         ::unlinkat(info.get(), (file.name + std::string(kInfoSuffix)).c_str(), 0);
+    struct stat back;
+    if (restored && asLeft
+        && ::fstatat(located->dir.get(), located->name.c_str(), &back, AT_SYMLINK_NOFOLLOW) == 0
+        && back.st_dev == status.st_dev && back.st_ino == status.st_ino) {
+        *restored = stampOf(back);
+        restored->aliased = aliasedAt(located->dir.get(), located->name.c_str());
+    }
     return Restoring::Restored;
+}
+
+namespace {
+
+bool allDigits(std::string_view text)
+{
+    return !text.empty()
+        && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Whether the folder of the first `count` parts is the top of its file
+// system: "/" or a folder on another mount than the folder above it.
+bool isMountTop(const std::vector<std::string>& parts, std::size_t count)
+{
+    if (count == 0)
+        return true;
+    const Descriptor folder(openWithoutLinks(joined(parts, count), O_PATH | O_DIRECTORY));
+    const Descriptor above(openWithoutLinks(joined(parts, count - 1), O_PATH | O_DIRECTORY));
+    const auto folderMount = folder ? mountOf(folder.get()) : std::nullopt;
+    const auto aboveMount = above ? mountOf(above.get()) : std::nullopt;
+    return folderMount && aboveMount && !(*folderMount == *aboveMount);
+}
+
+// Whether the folder of the first `count` parts is, by its names, the
+// files/ folder of a trash: at the top of its file system
+// ($top/.Trash-$uid/files, $top/.Trash/$uid/files) or a home trash of the
+// default name (.local/share/Trash/files).
+bool namedTrashFiles(const std::vector<std::string>& parts, std::size_t count)
+{
+    if (count < 2 || parts[count - 1] != "files")
+        return false;
+    const std::string_view trash = parts[count - 2];
+    if (trash.starts_with(".Trash-") && allDigits(trash.substr(7)))
+        return isMountTop(parts, count - 2);
+    if (count >= 3 && allDigits(trash) && parts[count - 3] == ".Trash")
+        return isMountTop(parts, count - 3);
+    return count >= 4 && trash == "Trash" && parts[count - 3] == "share"
+        && parts[count - 4] == ".local";
+}
+
+} // namespace
+
+bool liesInTrash(const std::string& path)
+{
+    std::vector<std::string> parts = partsOf(path);
+    if (parts.empty())
+        return false;
+    parts.pop_back(); // the file's own name
+    // The home trash's files/ folder under any spelling of it: by identity,
+    // among the folders on the file's way that lie on its device.
+    struct stat homeFiles { };
+    bool haveHome = false;
+    if (const auto home = homeTrashPath())
+        haveHome
+            = ::stat(inside(*home, "files").c_str(), &homeFiles) == 0 && S_ISDIR(homeFiles.st_mode);
+    struct stat file;
+    if (haveHome && (::lstat(path.c_str(), &file) != 0 || file.st_dev != homeFiles.st_dev))
+        haveHome = false;
+    for (std::size_t count = parts.size(); count > 0; --count) {
+        if (namedTrashFiles(parts, count))
+            return true;
+        struct stat folder;
+        if (haveHome && ::lstat(joined(parts, count).c_str(), &folder) == 0
+            && folder.st_dev == homeFiles.st_dev && folder.st_ino == homeFiles.st_ino)
+            return true;
+    }
+    return false;
 }
 
 } // namespace qevra::fs

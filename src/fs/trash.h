@@ -11,7 +11,9 @@ namespace qevra::fs {
 // The freedesktop trash of the POSIX file system (FileSystem::moveToTrash
 // and restoreFromTrash).
 TrashMove moveFileToTrash(const std::string& path, const FileStamp& seen, bool unchanged);
-Restoring restoreTrashedFile(const TrashedFile& file);
+Restoring restoreTrashedFile(const TrashedFile& file, FileStamp* restored);
+// FileSystem::inTrash of the POSIX file system.
+bool liesInTrash(const std::string& path);
 
 // The home trash: $XDG_DATA_HOME/Trash, else $HOME/.local/share/Trash;
 // nothing when no absolute data folder is known.

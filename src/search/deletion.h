@@ -11,27 +11,32 @@ namespace qevra::search {
 // row that is to be deleted.
 enum class Partner : std::uint8_t {
     Distinct, // another regular file, reached without links, as the row needs
-    SameFile, // the file to delete itself (a link to it, another spelling)
+    SameFile, // the file to delete itself, or possibly so (a link to it, another
+              // spelling, the same file shown through a stacked or network file system)
     Changed, // something else than the file the search saw
+    InTrash, // a file inside a trash, which the next emptying of the trash takes
     Gone, // nothing at all
 };
 
-// Checks the partner of a row before its other file (`file`, as the search
-// saw it) is deleted. A partner must be a regular file reached without
-// following any link, and another file than `file`; where the criterion
-// measures files, it must also be unchanged since the search (`partnerSeen`:
-// identity, size, modification time).
-Partner checkPartner(fs::FileSystem& fileSystem, Criterion criterion, const fs::FileStamp& file,
-    const std::string& partnerPath, const fs::FileStamp& partnerSeen);
+// Checks the partner of a row before its other file (at `filePath`, as the
+// search saw it: `file`) is deleted. A partner must be a regular file
+// reached without following any link, not possibly the file itself (as the
+// search saw it or as it is now), and not inside a trash; where the
+// criterion measures files, it must also be unchanged since the search
+// (`partnerSeen`: identity, size, modification and change times).
+Partner checkPartner(fs::FileSystem& fileSystem, Criterion criterion, const std::string& filePath,
+    const fs::FileStamp& file, const std::string& partnerPath, const fs::FileStamp& partnerSeen);
 
 // Why the shown file of a row may not go, deleted or moved to the trash,
-// given what stands at its partner's path: never when the partner is the
-// file itself, and, where the criterion measures files, only while the
-// partner is another file unchanged since the search.
+// given what stands at its partner's path: never when the partner is
+// possibly the file itself or lies in a trash, and, where the criterion
+// measures files, only while the partner is another file unchanged since
+// the search.
 enum class Refusal : std::uint8_t {
     None,
     SameFile,
     CopyChanged,
+    CopyInTrash,
 };
 Refusal refusalFor(Partner partner, Criterion criterion);
 

@@ -31,10 +31,11 @@ struct Keyed {
 // one identity, share a class. `cls` holds each place's class (the position
 // of its first place in class order) and `skip` leads from a place to the
 // next place of another class, so passing over a file's own places costs at
-// most one step per row written.
+// most one step per row written. `aliased` tells whether a member lies on a
+// file system where two classes may still be one file.
 void classifyGroup(const PathList& candidates, const std::vector<std::uint32_t>& members,
     std::uint32_t begin, std::uint32_t end, StampList& stamps, std::vector<std::uint32_t>& cls,
-    std::vector<std::uint32_t>& skip)
+    std::vector<std::uint32_t>& skip, bool& aliased)
 {
     std::vector<std::uint32_t> order(end - begin);
     std::iota(order.begin(), order.end(), begin);
@@ -72,6 +73,10 @@ void classifyGroup(const PathList& candidates, const std::vector<std::uint32_t>&
     }
     for (std::uint32_t p = end; p-- > begin;)
         skip[p] = p + 1 == end || cls[p + 1] != cls[p] ? p + 1 : skip[p + 1];
+    // Whether a member lies where one file can show under two device
+    // numbers: then files of different identities may still be one.
+    aliased = std::any_of(members.begin() + begin, members.begin() + end,
+        [&](std::uint32_t candidate) { return stamps[candidate].aliased; });
 }
 
 } // namespace
@@ -206,6 +211,7 @@ void pairByName(const PathList& candidates, const Identify& identify, std::vecto
     std::vector<std::uint32_t> cls(members.size());
     std::vector<std::uint32_t> skip(members.size());
     std::vector<bool> classified(groups, false);
+    std::vector<bool> aliasedGroup(groups, false);
     for (std::uint32_t i = 0; i < count; ++i) {
         if (atOuter)
             atOuter(i);
@@ -220,15 +226,19 @@ void pairByName(const PathList& candidates, const Identify& identify, std::vecto
                 identified = identifiedBy[group];
                 ahead.waitFor(identified - 1, whileWaiting);
             }
-            classifyGroup(candidates, members, begin, end, stamps, cls, skip);
+            bool aliased = false;
+            classifyGroup(candidates, members, begin, end, stamps, cls, skip, aliased);
             classified[group] = true;
+            aliasedGroup[group] = aliased;
         }
+        const bool mayAlias = aliasedGroup[group];
         const std::uint32_t own = cls[at];
         for (std::uint32_t p = begin; p < end;) {
             if (cls[p] == own) {
                 p = skip[p];
             } else {
-                rows.push_back({ members[p], i });
+                if (!mayAlias || !stamps[members[p]].possiblySame(stamps[i]))
+                    rows.push_back({ members[p], i });
                 ++p;
             }
         }
@@ -249,7 +259,7 @@ void KeyPairer::add(std::uint32_t index, std::uint64_t key, const PathList& cand
     const std::string_view path = candidates[index];
     const fs::FileStamp& stamp = stamps[index];
     for (std::uint32_t earlier = slot.first; earlier != kNone; earlier = next_[earlier]) {
-        if (candidates[earlier] != path && !stamps[earlier].sameFile(stamp))
+        if (candidates[earlier] != path && !stamps[earlier].possiblySame(stamp))
             rows.push_back({ earlier, index });
     }
     next_[slot.last] = index;

@@ -31,14 +31,13 @@ using Identify
     = std::function<void(std::span<const std::string_view> paths, std::span<fs::FileStamp> stamps)>;
 
 // Pairs candidates of equal bare name (bytes, case-sensitive) that are
-// different files: different full paths and, where known, different
-// identities (two spellings, links, bind mounts and hard links of one file
-// never pair). For every outer candidate i in ascending order and, within
-// it, every inner candidate j in ascending order, the row is (j, i): a pair
-// a < b thus gives (b, a) at outer step a and (a, b) at outer step b.
-// Only candidates whose name recurs (or, rarely, only its hash) are
-// identified, through `identify`, in candidate order (so that neighbours in
-// a directory come together), before their name's turn comes: on `threads`
+// different files: different full paths and, where known, not possibly one
+// file (two spellings, links, bind mounts and hard links of one file never
+// pair, nor one file seen through a stacked or network file system). For every outer candidate i in
+// ascending order and, within it, every inner candidate j in ascending order, the row is (j, i): a
+// pair a < b thus gives (b, a) at outer step a and (a, b) at outer step b. Only candidates whose
+// name recurs (or, rarely, only its hash) are identified, through `identify`, in candidate order
+// (so that neighbours in a directory come together), before their name's turn comes: on `threads`
 // workers that start once the names are hashed and run as far ahead as they
 // can, which `identify` must then allow, or, with none, at that turn on the
 // calling thread. Their stamps go to `stamps` (resized to the candidates).
@@ -57,8 +56,8 @@ void pairByName(const PathList& candidates, const Identify& identify, std::vecto
 Identify identifyWith(fs::FileSystem& fileSystem);
 
 // Pairs candidates of equal key as they come: adding candidate i appends
-// (k, i) for every earlier k of the same key, ascending, whose path and
-// file (by stamp) differ from i's. Candidates must be added in ascending
+// (k, i) for every earlier k of the same key, ascending, whose path differs
+// from i's and whose stamp is not possibly i's file. Candidates must be added in ascending
 // order. A million keys cost one open table and one link per candidate,
 // with no allocation per key.
 class KeyPairer {

@@ -101,9 +101,15 @@ fs::TrashMove HookedFileSystem::moveToTrash(
     return real().moveToTrash(path, realSeen, unchanged);
 }
 
-fs::Restoring HookedFileSystem::restoreFromTrash(const fs::TrashedFile& file)
+fs::Restoring HookedFileSystem::restoreFromTrash(
+    const fs::TrashedFile& file, fs::FileStamp* restored)
 {
-    return real().restoreFromTrash(file);
+    return real().restoreFromTrash(file, restored);
+}
+
+bool HookedFileSystem::inTrash(const std::string& path)
+{
+    return real().inTrash(path);
 }
 
 void FormsTest::SetUp()

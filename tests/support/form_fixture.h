@@ -32,7 +32,8 @@ public:
         const std::string& path, const fs::FileStamp& seen, bool unchanged) override;
     fs::TrashMove moveToTrash(
         const std::string& path, const fs::FileStamp& seen, bool unchanged) override;
-    fs::Restoring restoreFromTrash(const fs::TrashedFile& file) override;
+    fs::Restoring restoreFromTrash(const fs::TrashedFile& file, fs::FileStamp* restored) override;
+    bool inTrash(const std::string& path) override;
 
     std::function<void(const std::string&)> onReadDirectory;
     std::set<std::string> unreadable;
