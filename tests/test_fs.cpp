@@ -2,16 +2,22 @@
 #include "base/exceptions.h"
 #include "fs/descriptor.h"
 #include "fs/file_system.h"
+#include "fs/mounts.h"
 #include "support/temp_tree.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fcntl.h>
+#include <set>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <thread>
 #include <unistd.h>
 
 using qevra::EInOutError;
+using qevra::fs::Descriptor;
 using qevra::fs::DirListing;
 using qevra::fs::EntryType;
 using qevra::fs::FileStamp;
@@ -336,17 +342,27 @@ TEST(FileSystem, RemoveActsOnlyOnTheFileSeen)
     EXPECT_TRUE(fs.fileExists(target));
 }
 
-TEST(FileSystem, ReadOnlyFileIsRemovedAndKeepsItsModeWhenRemovalFails)
+TEST(FileSystem, RemovalChangesNoFilesMode)
 {
     TempTree tree;
     auto& fs = realFileSystem();
-    const std::string readOnly = tree.file("ro", "x");
+    const auto modeOf = [](const std::string& path) {
+        struct stat st;
+        return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0u;
+    };
+    // A read-only file goes as any other; its second name, outside the
+    // folders searched, keeps its mode and its bytes.
+    const std::string readOnly = tree.file("in/ro", "x");
+    const std::string outside = tree.path("outside-ro");
+    ASSERT_EQ(::link(readOnly.c_str(), outside.c_str()), 0);
     ASSERT_EQ(::chmod(readOnly.c_str(), 0444), 0);
     EXPECT_EQ(fs.removeFile(readOnly, fs.measure(readOnly), true), Removal::Removed);
     EXPECT_FALSE(fs.fileExists(readOnly));
+    EXPECT_EQ(modeOf(outside), 0444u);
+    EXPECT_EQ(qevra::testing::readFile(outside), "x");
 
-    // A user's read-only file in a directory the user may not write: the
-    // owner may change its mode, but not remove it. The mode comes back.
+    // A user's read-only file in a directory the user may not write stays,
+    // as it was.
     const std::string kept = tree.file("locked/ro", "x");
     ASSERT_EQ(::chown(kept.c_str(), 65534, 65534), 0);
     ASSERT_EQ(::chmod(kept.c_str(), 0444), 0);
@@ -355,14 +371,204 @@ TEST(FileSystem, ReadOnlyFileIsRemovedAndKeepsItsModeWhenRemovalFails)
         return realFileSystem().removeFile(kept, keptSeen, true) == Removal::Failed ? 0 : 1;
     }),
         0);
-    struct stat st;
-    ASSERT_EQ(::stat(kept.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0444u);
+    EXPECT_EQ(modeOf(kept), 0444u);
+    EXPECT_EQ(fs.measure(kept), keptSeen);
+    EXPECT_EQ(qevra::testing::namesIn(tree.path("locked")), std::set<std::string> { "ro" });
 
     // A directory is never removed.
     const std::string dir = tree.dir("dir");
     EXPECT_EQ(fs.removeFile(dir, qevra::fs::FileStamp(), false), Removal::NotTheFileSeen);
     EXPECT_TRUE(fs.directoryExists(dir));
+}
+
+TEST(FileSystem, AFileRewrittenWithItsOldTimeIsChanged)
+{
+    // cp -p, rsync -t and touch -r give a rewritten file its old
+    // modification time back; its change time tells.
+    TempTree tree;
+    auto& fs = realFileSystem();
+    const std::string path = tree.file("f", "original");
+    const FileStamp seen = fs.measure(path);
+    struct stat before;
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    ::usleep(20000);
+    tree.file("f", "rewrote!");
+    const struct timespec times[2] = { before.st_atim, before.st_mtim };
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+
+    const FileStamp now = fs.measure(path);
+    EXPECT_TRUE(now.sameFile(seen));
+    EXPECT_EQ(now.size, seen.size);
+    EXPECT_EQ(now.modified, seen.modified);
+    EXPECT_NE(now.changed, seen.changed);
+    EXPECT_NE(now, seen);
+    EXPECT_EQ(*fs.examine(path, Resolve::NoLinks), now);
+    EXPECT_EQ(fs.removeFile(path, seen, true), Removal::NotTheFileSeen);
+    EXPECT_EQ(fs.moveToTrash(path, seen, true).outcome, qevra::fs::Trashing::NotTheFileSeen);
+    EXPECT_EQ(qevra::testing::readFile(path), "rewrote!");
+}
+
+TEST(FileSystem, AFileSwappedInBetweenTheCheckAndTheRemovalIsNeverRemoved)
+{
+    // Another program swaps the names of the file seen and another file as
+    // fast as it can while the file is removed: the other file survives
+    // every round, and nothing is left under a private name.
+    TempTree tree;
+    auto& fs = realFileSystem();
+    const std::string dir = tree.dir("d");
+    const std::string seenPath = tree.path("d/p");
+    const std::string otherPath = tree.path("d/q");
+    const Descriptor dirFd(::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    ASSERT_TRUE(dirFd);
+    int removed = 0;
+    int refused = 0;
+    int wrong = 0;
+    constexpr int kRounds = 3000;
+    for (int round = 0; round < kRounds; ++round) {
+        tree.file("d/p", "seen");
+        tree.file("d/q", "other");
+        const FileStamp seen = fs.measure(seenPath);
+        const FileStamp other = fs.measure(otherPath);
+        std::atomic<bool> stop { false };
+        std::atomic<int> swaps { 0 };
+        std::thread swapper([&] {
+            while (!stop.load(std::memory_order_relaxed)) {
+                ::renameat2(dirFd.get(), "p", dirFd.get(), "q", RENAME_EXCHANGE);
+                swaps.fetch_add(1, std::memory_order_relaxed);
+            }
+        });
+        // The removal starts once the swapping is under way.
+        while (swaps.load(std::memory_order_relaxed) < 2)
+            std::this_thread::yield();
+        // By identity alone: every swap is a rename, which changes the
+        // status change time of both files.
+        const Removal outcome = fs.removeFile(seenPath, seen, false);
+        stop = true;
+        swapper.join();
+        bool seenLeft = false;
+        bool otherLeft = false;
+        for (const std::string& path : { seenPath, otherPath }) {
+            struct stat st;
+            if (::lstat(path.c_str(), &st) == 0) {
+                seenLeft = seenLeft || qevra::fs::stampOf(st).sameFile(seen);
+                otherLeft = otherLeft || qevra::fs::stampOf(st).sameFile(other);
+            }
+        }
+        wrong += otherLeft ? 0 : 1;
+        if (outcome == Removal::Removed) {
+            ++removed;
+            EXPECT_FALSE(seenLeft) << "round " << round;
+        } else {
+            ++refused;
+            EXPECT_EQ(outcome, Removal::NotTheFileSeen) << "round " << round;
+            EXPECT_TRUE(seenLeft) << "round " << round;
+        }
+        const std::set<std::string> names = qevra::testing::namesIn(dir);
+        for (const std::string& name : names) {
+            if (name != "p" && name != "q")
+                ADD_FAILURE() << "left behind: " << name;
+        }
+        ::unlink(seenPath.c_str());
+        ::unlink(otherPath.c_str());
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(removed + refused, kRounds);
+    EXPECT_GT(removed, 0);
+}
+
+TEST(FileSystem, OneFileSeenThroughTwoFileSystemsIsPossiblyOne)
+{
+    FileStamp local;
+    local.device = 8;
+    local.inode = 42;
+    local.size = 100;
+    local.modified = 1'700'000'000'123'456'789;
+    // The same inode number, size and time under another device: one file
+    // only where either lies on a stacked or network file system.
+    FileStamp view = local;
+    view.device = 57;
+    EXPECT_FALSE(view.sameFile(local));
+    EXPECT_FALSE(view.possiblySame(local));
+    view.aliased = true;
+    EXPECT_TRUE(view.possiblySame(local));
+    EXPECT_TRUE(local.possiblySame(view));
+    // Any difference in size or time (to the nanosecond) or inode number
+    // tells two files apart.
+    for (const auto change : { +[](FileStamp& s) { s.size += 1; },
+             +[](FileStamp& s) { s.modified += 1; }, +[](FileStamp& s) { s.inode += 1; } }) {
+        FileStamp other = view;
+        change(other);
+        EXPECT_FALSE(other.possiblySame(local));
+    }
+    // One identity is one file wherever it lies; an unknown stamp is no file.
+    EXPECT_TRUE(local.possiblySame(local));
+    EXPECT_FALSE(FileStamp().possiblySame(FileStamp()));
+    // Where the file lies is no part of its state.
+    FileStamp flagged = local;
+    flagged.aliased = true;
+    EXPECT_EQ(flagged, local);
+    flagged.changed += 1;
+    EXPECT_NE(flagged, local);
+
+    using qevra::fs::aliasingFileSystem;
+    for (const long type :
+        { 0x794c7630L, 0x65735546L, 0x6969L, 0xff534d42L, 0xfe534d42L, 0x01021997L, 0x00c36400L })
+        EXPECT_TRUE(aliasingFileSystem(type)) << std::hex << type;
+    // ext4, tmpfs, btrfs, xfs, ramfs
+    for (const long type : { 0xef53L, 0x01021994L, 0x9123683eL, 0x58465342L, 0x858458f6L })
+        EXPECT_FALSE(aliasingFileSystem(type)) << std::hex << type;
+    // This tree's own file system answers as its type says.
+    TempTree tree;
+    const std::string file = tree.file("f", "x");
+    struct statfs where;
+    ASSERT_EQ(::statfs(file.c_str(), &where), 0);
+    EXPECT_EQ(realFileSystem().measure(file).aliased, aliasingFileSystem(where.f_type));
+}
+
+TEST(Mounts, TheMountTableAndTheDesktopsSystemMounts)
+{
+    using qevra::fs::MountEntry;
+    using qevra::fs::parseMountInfo;
+    using qevra::fs::systemInternalMount;
+    const std::string table
+        = "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+          "31 22 8:17 / /media/usb\\040stick rw - vfat /dev/sdb1 rw\n"
+          "32 22 0:40 / /tmp rw shared:5 master:2 - tmpfs tmpfs rw\n"
+          "33 22 8:1 /home/u/sub /srv/bound rw - ext4 /dev/sda1 rw\n"
+          "34 22 0:41 / /mnt/data rw - fuse.sshfs host:/x rw\n"
+          "35 22 0:42 / /run/user/1000/gvfs rw - fuse.gvfsd-fuse gvfsd-fuse rw\n";
+    const auto usb = parseMountInfo(table, 31);
+    ASSERT_TRUE(usb);
+    EXPECT_EQ(usb->point, "/media/usb stick");
+    EXPECT_EQ(usb->type, "vfat");
+    EXPECT_EQ(usb->source, "/dev/sdb1");
+    EXPECT_EQ(usb->root, "/");
+    EXPECT_FALSE(systemInternalMount(*usb));
+    EXPECT_FALSE(parseMountInfo(table, 99));
+    EXPECT_FALSE(parseMountInfo("7 1 0:1 / /x rw no-separator ext4\n", 7));
+
+    // By type, mount point, source and root.
+    EXPECT_TRUE(systemInternalMount(*parseMountInfo(table, 22))); // "/"
+    EXPECT_TRUE(systemInternalMount(*parseMountInfo(table, 32))); // tmpfs at /tmp
+    EXPECT_TRUE(systemInternalMount(*parseMountInfo(table, 33))); // a folder bound elsewhere
+    EXPECT_FALSE(systemInternalMount(*parseMountInfo(table, 34))); // a network drive
+    EXPECT_TRUE(systemInternalMount(*parseMountInfo(table, 35))); // the desktop's own
+    EXPECT_TRUE(systemInternalMount(MountEntry { "/home/u/ram", "/", "tmpfs", "tmpfs" }));
+    EXPECT_TRUE(systemInternalMount(MountEntry { "/home/u/x", "/", "ramfs", "none" }));
+    EXPECT_TRUE(systemInternalMount(MountEntry { "/run", "/", "ext4", "/dev/sdc1" }));
+    EXPECT_TRUE(systemInternalMount(MountEntry { "/sys/fs/x", "/", "ext4", "/dev/sdc1" }));
+    EXPECT_FALSE(systemInternalMount(MountEntry { "/home/u/ram", "/", "ramfs", "ram" }));
+    EXPECT_FALSE(systemInternalMount(MountEntry { "/run/media/u/disk", "/", "ext4", "/dev/sdc1" }));
+    EXPECT_FALSE(systemInternalMount(MountEntry { "/mnt/disk", "/", "btrfs", "/dev/sdc1" }));
+
+    // This process's own root is in its table.
+    struct statx status { };
+    ASSERT_EQ(::statx(AT_FDCWD, "/", 0, STATX_MNT_ID, &status), 0);
+    if (status.stx_mask & STATX_MNT_ID) {
+        const auto root = qevra::fs::mountEntry(status.stx_mnt_id);
+        ASSERT_TRUE(root);
+        EXPECT_EQ(root->point, "/");
+    }
 }
 
 TEST(FileSystem, SeparatorAndBareName)

@@ -8,6 +8,7 @@
 #include "support/temp_tree.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fcntl.h>
 #include <sched.h>
 #include <set>
@@ -307,21 +308,30 @@ TEST_F(Identity, GroupsDeletedColumnByColumnKeepOneCopy)
 
 namespace {
 
-// Runs `work` in a child process of its own mount namespace, with `bound`
-// a bind mount of `dir`; 77 when the kernel refuses that.
-int inBindMount(const std::string& dir, const std::string& bound, const std::function<int()>& work)
+// Runs `work` in a child process of its own mount namespace; 77 when the
+// kernel refuses one.
+int inMountNamespace(const std::function<int()>& work)
 {
     const pid_t pid = ::fork();
     if (pid < 0)
         return -1;
     if (pid == 0) {
         if (::unshare(CLONE_NEWNS) != 0
-            || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
-            || ::mount(dir.c_str(), bound.c_str(), nullptr, MS_BIND, nullptr) != 0)
+            || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
             ::_exit(77);
         ::_exit(work());
     }
     return waitFor(pid);
+}
+
+// The same, with `bound` a bind mount of `dir`.
+int inBindMount(const std::string& dir, const std::string& bound, const std::function<int()>& work)
+{
+    return inMountNamespace([&] {
+        if (::mount(dir.c_str(), bound.c_str(), nullptr, MS_BIND, nullptr) != 0)
+            return 77;
+        return work();
+    });
 }
 
 } // namespace
@@ -364,4 +374,63 @@ TEST(BindMount, TheSameDirectoryTwiceHoldsOneFile)
         GTEST_SKIP() << "the kernel refuses a private mount namespace with a bind mount here";
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(exists(precious));
+}
+
+#define CHECK_IN_CHILD(condition)                                                                  \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);     \
+            return 1;                                                                              \
+        }                                                                                          \
+    } while (false)
+
+TEST_F(Identity, AFileAndItsOverlayViewAreOneFileInTheWindows)
+{
+    // An overlay shows its lower folder's files under its own device
+    // number. Chosen as two roots, the two never pair, and rows that name
+    // them both (as a search that knew no better would make) delete neither
+    // and move neither to the trash.
+    TempTree tree;
+    const std::string base = tree.dir("base");
+    const std::string lower = base + "/lower";
+    const std::string merged = base + "/merged";
+    const int status = inMountNamespace([&] {
+        if (::mount("qevra-test", base.c_str(), "tmpfs", 0, "mode=0755") != 0)
+            return 77;
+        for (const std::string& dir : { lower, base + "/upper", base + "/work", merged })
+            ::mkdir(dir.c_str(), 0755);
+        const std::string file = tree.file("base/lower/x.txt", "only copy");
+        const std::string options
+            = "lowerdir=" + lower + ",upperdir=" + base + "/upper,workdir=" + base + "/work";
+        if (::mount("overlay", merged.c_str(), "overlay", 0, options.c_str()) != 0)
+            return 77;
+        const std::string view = merged + "/x.txt";
+        for (controls::TxpCheckBox* criterion : criteria()) {
+            search({ lower, merged }, criterion);
+            CHECK_IN_CHILD(form1->ListBox1.size() == 2);
+            CHECK_IN_CHILD(rows().empty());
+        }
+        for (const Criterion criterion : { Criterion::Name, Criterion::Size, Criterion::Content }) {
+            if (form2->isVisible())
+                form2->close();
+            boxes().messages.clear();
+            showPairs({ { file, view }, { view, file } }, criterion);
+            selectRow(0);
+            click(form2->xpButton2);
+            click(form2->xpButton5);
+            form2->trashFile(1);
+            CHECK_IN_CHILD(boxes().messages
+                == (std::vector<QString> {
+                    kNotDeletedSameFile, kNotDeletedSameFile, kNotTrashedSameFile }));
+            click(form2->xpButton3);
+            click(form2->xpButton6);
+            form2->trashAll(2);
+            CHECK_IN_CHILD(qevra::testing::readFile(file) == "only copy");
+            CHECK_IN_CHILD(qevra::testing::readFile(view) == "only copy");
+        }
+        return 0;
+    });
+    if (status == 77)
+        GTEST_SKIP() << "the kernel refuses a private tmpfs and overlay mount here";
+    EXPECT_EQ(status, 0);
 }

@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 using qevra::fs::encodeTrashPath;
 using qevra::fs::FileStamp;
@@ -397,4 +398,180 @@ TEST(Trash, AFolderTheUserMayNotChangeKeepsItsFile)
     });
     EXPECT_EQ(status, 0);
     EXPECT_EQ(readFile(file), "kept");
+}
+
+TEST(Trash, NoTrashIsMadeOnAMountOfTheSystemsOwn)
+{
+    // The desktop lists no trash on tmpfs, on the system's mount points or
+    // on a bind mount of a folder: a file there stays where it is.
+    TempTree tree;
+    const std::string scratch = tree.dir("mnt");
+    const std::string bound = tree.dir("bound");
+    const DataHome home(tree.path("data"));
+    EXPECT_CHILD_PASSES(inMountNamespace([&] {
+        const std::string uid = std::to_string(::getuid());
+        CHECK_IN_CHILD(::mount("qevra-test", scratch.c_str(), "tmpfs", 0, "mode=0755") == 0);
+        const std::string onTmpfs = tree.file("mnt/x.txt", "in memory");
+        CHECK_IN_CHILD(trash(onTmpfs).outcome == Trashing::NoTrash);
+        CHECK_IN_CHILD(readFile(onTmpfs) == "in memory");
+        CHECK_IN_CHILD(namesIn(scratch) == std::set<std::string> { "x.txt" });
+        CHECK_IN_CHILD(::umount2(scratch.c_str(), MNT_DETACH) == 0);
+
+        // A drive of the user's takes it; a folder of it bound elsewhere
+        // does not.
+        CHECK_IN_CHILD(mountScratch(scratch));
+        const std::string inner = tree.dir("mnt/inner");
+        CHECK_IN_CHILD(::mount(inner.c_str(), bound.c_str(), nullptr, MS_BIND, nullptr) == 0);
+        const std::string onBound = tree.file("bound/y.txt", "bound");
+        CHECK_IN_CHILD(trash(onBound).outcome == Trashing::NoTrash);
+        CHECK_IN_CHILD(readFile(onBound) == "bound");
+        CHECK_IN_CHILD(!exists(bound + "/.Trash-" + uid));
+        const std::string onDrive = tree.file("mnt/z.txt", "drive");
+        CHECK_IN_CHILD(trash(onDrive).outcome == Trashing::Moved);
+
+        // The same drive mounted where the system keeps its own mounts.
+        if (::mount("qevra-test", "/mnt", "ramfs", 0, "mode=0755") == 0) {
+            const std::string atMnt = "/mnt/w.txt";
+            ::close(::creat(atMnt.c_str(), 0644));
+            CHECK_IN_CHILD(trash(atMnt).outcome == Trashing::NoTrash);
+            CHECK_IN_CHILD(exists(atMnt) && !exists("/mnt/.Trash-" + uid));
+        }
+        return 0;
+    }));
+}
+
+TEST(Trash, AHomeTrashThatIsALinkSendsNothingElsewhere)
+{
+    // On the home trash's own file system there is no other trash to use:
+    // one made at the top of it would be one the desktop never shows.
+    TempTree tree;
+    const DataHome home(tree.path("data"));
+    tree.dir("data");
+    const std::string elsewhere = tree.dir("elsewhere");
+    tree.link("data/Trash", elsewhere);
+    const std::string topTrash = "/.Trash-" + std::to_string(::getuid());
+    const bool hadTopTrash = exists(topTrash);
+    const std::string file = tree.file("d/x.txt", "stays");
+    EXPECT_EQ(trash(file).outcome, Trashing::NoTrash);
+    EXPECT_EQ(readFile(file), "stays");
+    EXPECT_TRUE(namesIn(elsewhere).empty());
+    EXPECT_EQ(exists(topTrash), hadTopTrash);
+}
+
+TEST(Trash, AnyNameThatCanExistCanBeTrashed)
+{
+    TempTree tree;
+    const DataHome home(tree.path("data"));
+    const std::vector<std::string> names = {
+        std::string(251, '\x80') + ".txt", // no UTF-8 character ever begins
+        std::string(255, '\xbf'),
+        "\xd0\xb4" + std::string(249, 'n') + ".jpg", // a two-byte letter first
+        std::string(240, 'a') + "\xd1\x8f\xd1\x8f\xd1\x8f" + std::string(9, 'b'),
+        std::string(200, 'x') + "." + std::string(54, 'e'), // a long extension
+    };
+    for (const std::string& name : names) {
+        SCOPED_TRACE(::testing::Message() << name.size() << "-byte name");
+        const std::string file = tree.file("d/" + name, "kept");
+        const TrashMove moved = trash(file);
+        ASSERT_EQ(moved.outcome, Trashing::Moved);
+        EXPECT_LE(moved.file.name.size() + 10, 255u);
+        EXPECT_FALSE(moved.file.name.empty());
+        EXPECT_EQ(readFile(tree.path("data/Trash/files/" + moved.file.name)), "kept");
+        // A second file of that name in the trash gets another name.
+        const std::string again = tree.file("d/" + name, "again");
+        const TrashMove second = trash(again);
+        ASSERT_EQ(second.outcome, Trashing::Moved);
+        EXPECT_NE(second.file.name, moved.file.name);
+        EXPECT_LE(second.file.name.size() + 10, 255u);
+        EXPECT_EQ(realFileSystem().restoreFromTrash(moved.file, nullptr), Restoring::Restored);
+        EXPECT_EQ(readFile(file), "kept");
+        ASSERT_EQ(::unlink(file.c_str()), 0);
+        EXPECT_EQ(realFileSystem().restoreFromTrash(second.file, nullptr), Restoring::Restored);
+        EXPECT_EQ(readFile(file), "again");
+        ASSERT_EQ(::unlink(file.c_str()), 0);
+    }
+    // A short extension is kept when a name is shortened.
+    const TrashMove shortened = trash(tree.file("d/" + std::string(250, 'p') + ".jpg", "p"));
+    ASSERT_EQ(shortened.outcome, Trashing::Moved);
+    EXPECT_TRUE(shortened.file.name.ends_with(".jpg"));
+}
+
+TEST(Trash, UndoPutsBackOnlyIntoTheFolderTheFileCameFrom)
+{
+    TempTree tree;
+    const DataHome home(tree.path("data"));
+    const std::string file = tree.file("d/x.txt", "trashed");
+    const TrashMove moved = trash(file);
+    ASSERT_EQ(moved.outcome, Trashing::Moved);
+    const std::string inTrash = tree.path("data/Trash/files/x.txt");
+
+    // The folder removed and made again: another folder, whoever made it.
+    ASSERT_EQ(::rmdir(tree.path("d").c_str()), 0);
+    tree.dir("d");
+    FileStamp restored;
+    EXPECT_EQ(realFileSystem().restoreFromTrash(moved.file, &restored), Restoring::FolderReplaced);
+    EXPECT_FALSE(restored.known());
+    EXPECT_FALSE(exists(file));
+    EXPECT_EQ(readFile(inTrash), "trashed");
+    EXPECT_TRUE(exists(tree.path("data/Trash/info/x.txt.trashinfo")));
+
+    // Into its own folder it goes, and the stamp it has there is told: the
+    // file as the move left it, renamed back.
+    const std::string again = tree.file("d/y.txt", "trashed too");
+    const TrashMove second = trash(again);
+    ASSERT_EQ(second.outcome, Trashing::Moved);
+    EXPECT_EQ(realFileSystem().restoreFromTrash(second.file, &restored), Restoring::Restored);
+    ASSERT_TRUE(restored.known());
+    EXPECT_EQ(restored, realFileSystem().measure(again));
+    EXPECT_TRUE(restored.sameFile(second.file.stamp));
+
+    // A file written to while in the trash comes back, but its stamp is
+    // not vouched for.
+    const TrashMove third = trash(again);
+    ASSERT_EQ(third.outcome, Trashing::Moved);
+    tree.file("data/Trash/files/y.txt", "written in the trash");
+    EXPECT_EQ(realFileSystem().restoreFromTrash(third.file, &restored), Restoring::Restored);
+    EXPECT_FALSE(restored.known());
+}
+
+TEST(Trash, FilesInsideATrashAreKnownAsSuch)
+{
+    TempTree tree;
+    const DataHome home(tree.path("data"));
+    auto& files = realFileSystem();
+    const std::string live = tree.file("live/x.txt", "x");
+    const std::string inHome = tree.file("data/Trash/files/x.txt", "x");
+    const std::string deeper = tree.file("data/Trash/files/folder/sub/x.txt", "x");
+    // Another user's home trash of the default name.
+    const std::string theirs = tree.file("home/u/.local/share/Trash/files/x.txt", "x");
+    EXPECT_FALSE(files.inTrash(live));
+    EXPECT_TRUE(files.inTrash(inHome));
+    EXPECT_TRUE(files.inTrash(deeper));
+    EXPECT_TRUE(files.inTrash(tree.root() + "/./data//Trash/files/x.txt"));
+    EXPECT_TRUE(files.inTrash(theirs));
+    // The trash's info/ and a folder merely called files are not.
+    EXPECT_FALSE(files.inTrash(tree.file("data/Trash/info/x.txt.trashinfo", "")));
+    EXPECT_FALSE(files.inTrash(tree.file("project/files/x.txt", "x")));
+    // Not at the top of a file system: a folder like any other.
+    EXPECT_FALSE(files.inTrash(tree.file("copy/.Trash-0/files/x.txt", "x")));
+
+    // The home trash reached under another spelling: a link above it.
+    tree.link("alias", tree.path("data"));
+    EXPECT_TRUE(files.inTrash(tree.path("alias/Trash/files/x.txt")));
+
+    // Trashes at the top of a file system, of any user.
+    const std::string scratch = tree.dir("mnt");
+    EXPECT_CHILD_PASSES(inMountNamespace([&] {
+        CHECK_IN_CHILD(mountScratch(scratch));
+        CHECK_IN_CHILD(files.inTrash(tree.file("mnt/.Trash-1000/files/x.txt", "x")));
+        CHECK_IN_CHILD(files.inTrash(tree.file("mnt/.Trash/0/files/d/x.txt", "x")));
+        CHECK_IN_CHILD(!files.inTrash(tree.file("mnt/.Trash/0/info/x.txt", "x")));
+        CHECK_IN_CHILD(!files.inTrash(tree.file("mnt/d/.Trash-0/files/x.txt", "x")));
+        CHECK_IN_CHILD(!files.inTrash(tree.file("mnt/.Trash-x/files/x.txt", "x")));
+        // What a move to the trash there made is inside it.
+        const TrashMove moved = trash(tree.file("mnt/e.txt", "e"));
+        CHECK_IN_CHILD(moved.outcome == Trashing::Moved);
+        CHECK_IN_CHILD(files.inTrash(moved.file.trash + "/files/" + moved.file.name));
+        return 0;
+    }));
 }

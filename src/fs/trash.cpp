@@ -282,7 +282,8 @@ std::string trashName(std::string_view name, int attempt)
     }
     if (attempt == 1)
         return std::string(stem) + std::string(extension);
-    const std::string number = "." + std::to_string(attempt);
+    std::string number(1, '.'); // not "." + ...: GCC 12 warns falsely of an overlap there
+    number += std::to_string(attempt);
     if (extension.empty()) {
         // A number before the extension of a name kept whole, else at its end.
         const std::size_t dot = stem.rfind('.');
