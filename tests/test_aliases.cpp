@@ -9,17 +9,16 @@
 #include "search/content_stage.h"
 #include "search/deletion.h"
 #include "search/pairing.h"
+#include "support/pass_through.h"
 #include "support/temp_tree.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <sched.h>
 #include <set>
-#include <spawn.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -31,31 +30,17 @@ using qevra::testing::TempTree;
 
 namespace {
 
-constexpr int kSkip = 77;
-
-#define CHECK_IN_CHILD(condition)                                                                  \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);     \
-            return 1;                                                                              \
-        }                                                                                          \
-    } while (false)
+constexpr int kSkip = qevra::testing::kChildSkipped;
 
 // Runs `work` in a child process of its own mount namespace, with a fresh
 // tmpfs at `base`; kSkip when the kernel refuses either.
 int inPrivateMounts(const std::string& base, const std::function<int()>& work)
 {
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        return -1;
-    if (pid == 0) {
-        if (::unshare(CLONE_NEWNS) != 0
-            || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
-            || ::mount("qevra-test", base.c_str(), "tmpfs", 0, "mode=0755") != 0)
-            ::_exit(kSkip);
-        ::_exit(work());
-    }
-    return qevra::testing::waitFor(pid);
+    return qevra::testing::inMountNamespace([&] {
+        if (::mount("qevra-test", base.c_str(), "tmpfs", 0, "mode=0755") != 0)
+            return kSkip;
+        return work();
+    });
 }
 
 void writeFile(const std::string& path, const std::string& content)
@@ -210,62 +195,6 @@ TEST(Aliases, AnOverlayAndItsLowerFolderShowOneFileOnce)
 
 #ifdef QEVRA_FUSE_PASSTHROUGH
 
-namespace {
-
-// Mounts the pass-through file system of `source` at `mountPoint` for the
-// life of the object; `mounted()` tells whether that worked.
-class PassThrough {
-public:
-    PassThrough(const std::string& source, const std::string& mountPoint)
-    {
-        int out[2];
-        if (::pipe(out) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        const std::string program = QEVRA_FUSE_PASSTHROUGH;
-        char* argv[] = { const_cast<char*>(program.c_str()), const_cast<char*>(source.c_str()),
-            const_cast<char*>(mountPoint.c_str()), nullptr };
-        const bool started
-            = ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, environ) == 0;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        if (!started) {
-            pid_ = -1;
-            ::close(out[0]);
-            return;
-        }
-        // It says "mounted" once the mount is there, or ends.
-        std::string said;
-        char buffer[64];
-        ssize_t got = 0;
-        while (said.find('\n') == std::string::npos
-            && (got = ::read(out[0], buffer, sizeof buffer)) > 0)
-            said.append(buffer, std::size_t(got));
-        ::close(out[0]);
-        mounted_ = said.starts_with("mounted");
-    }
-    ~PassThrough()
-    {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            qevra::testing::waitFor(pid_);
-        }
-    }
-    PassThrough(const PassThrough&) = delete;
-    PassThrough& operator=(const PassThrough&) = delete;
-
-    bool mounted() const { return mounted_; }
-
-private:
-    pid_t pid_ = -1;
-    bool mounted_ = false;
-};
-
-} // namespace
-
 TEST(Aliases, AFusePassThroughOfALocalFolderShowsOneFileOnce)
 {
     if (::access("/dev/fuse", R_OK | W_OK) != 0)
@@ -279,7 +208,8 @@ TEST(Aliases, AFusePassThroughOfALocalFolderShowsOneFileOnce)
                                 ::mkdir(source.c_str(), 0755);
                                 ::mkdir(view.c_str(), 0755);
                                 makeFiles(source);
-                                const PassThrough passThrough(source, view);
+                                const qevra::testing::PassThrough passThrough(
+                                    QEVRA_FUSE_PASSTHROUGH, source, view);
                                 if (!passThrough.mounted())
                                     return kSkip;
                                 return checkScene(source, view);

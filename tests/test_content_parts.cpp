@@ -1,6 +1,7 @@
 // The parts of the content stage on their own: the lockstep comparison on
 // streams held in memory, the work queue and the descriptor slots; and the
 // measuring ahead of the size pass.
+#include "search/content_stage.h"
 #include "search/descriptor_slots.h"
 #include "search/lockstep.h"
 #include "search/measuring.h"
@@ -12,10 +13,14 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace qevra::search;
 using qevra::fs::FileStamp;
@@ -267,16 +272,19 @@ TEST(WorkAhead, AWaitEndsOnlyWhenEveryEarlierChunkIsDoneAndKeepsTheCallerBusy)
     // second must still wait for the first, running `meanwhile` meanwhile.
     std::atomic<bool> firstDone { false };
     WorkAhead ahead(3 * WorkAhead::kChunk, 2, [&](std::size_t begin, std::size_t) {
-        if (begin == 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(150));
-            firstDone = true;
-        }
+        return [&firstDone, begin]() -> WorkAhead::Commit {
+            if (begin == 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(150));
+                firstDone = true;
+            }
+            return {};
+        };
     });
     int calls = 0;
-    ahead.waitFor(WorkAhead::kChunk + 1, [&] { ++calls; });
+    EXPECT_TRUE(ahead.waitFor(WorkAhead::kChunk + 1, [&] { return ++calls > 0; }));
     EXPECT_TRUE(firstDone);
     EXPECT_GE(calls, 1);
-    ahead.waitFor(3 * WorkAhead::kChunk - 1);
+    EXPECT_TRUE(ahead.waitFor(3 * WorkAhead::kChunk - 1));
 }
 
 TEST(WorkAhead, UnboundWorkersRunToTheEndWithNobodyWaiting)
@@ -285,13 +293,57 @@ TEST(WorkAhead, UnboundWorkersRunToTheEndWithNobodyWaiting)
     const std::size_t count = 4 * WorkAhead::kChunksAhead * WorkAhead::kChunk;
     std::atomic<std::size_t> done { 0 };
     WorkAhead ahead(
-        count, 2, [&](std::size_t begin, std::size_t end) { done += end - begin; },
+        count, 2,
+        [&](std::size_t begin, std::size_t end) {
+            return [&done, begin, end]() -> WorkAhead::Commit {
+                done += end - begin;
+                return {};
+            };
+        },
         WorkAhead::kAsFarAsItCan);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (done < count && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(done, count);
-    ahead.waitFor(count - 1);
+    EXPECT_TRUE(ahead.waitFor(count - 1));
+}
+
+TEST(WorkAhead, GivingUpLeavesABusyWorkerBehindAndHandsNothingOver)
+{
+    // One chunk never finishes until released, as a read from a share that
+    // stopped answering: the wait gives up when asked, and going does not
+    // wait for that worker, which, once released, hands nothing over.
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    std::vector<int> results(2 * WorkAhead::kChunk, 0);
+    {
+        WorkAhead ahead(results.size(), 2, [&](std::size_t begin, std::size_t end) {
+            return [&results, release, ended, begin, end]() -> WorkAhead::Commit {
+                if (begin == 0) {
+                    while (!release->load())
+                        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                    *ended = true;
+                }
+                return [&results, begin, end] {
+                    for (std::size_t i = begin; i < end; ++i)
+                        results[i] = 1;
+                };
+            };
+        });
+        int asked = 0;
+        EXPECT_FALSE(ahead.waitFor(0, [&] { return ++asked < 3; }));
+        EXPECT_EQ(asked, 3);
+    }
+    // Gone, with the first chunk still busy.
+    EXPECT_FALSE(ended->load());
+    EXPECT_EQ(results[0], 0);
+    release->store(true);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!ended->load() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(ended->load());
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(results[0], 0);
 }
 
 TEST(MeasureCandidates, TakesTheResultsInOrderWhateverMeasuresThem)
@@ -351,4 +403,63 @@ TEST(MeasureCandidates, AFailureEndsTheWorkAtItsTurnAndAStopWhereItIsAsked)
         EXPECT_EQ(taken, 100u);
         EXPECT_LT(quiet.measured, 100 + 20 * 256);
     }
+}
+
+namespace {
+
+// A file system whose every file reads forever: a share that stopped
+// answering.
+class DeadShare : public CountingFileSystem {
+public:
+    std::unique_ptr<ReadStream> openRead(const std::string&) override
+    {
+        return std::make_unique<Stuck>();
+    }
+
+private:
+    class Stuck : public ReadStream {
+    public:
+        std::optional<FileStamp> stamp() override { return FileStamp { 1, 1, 4096, 0 }; }
+        std::int64_t read(char*, std::int64_t) override
+        {
+            for (;;)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    };
+};
+
+} // namespace
+
+TEST(ContentStage, StopLeavesAReadThatNeverReturnsAndTheProgramEndsWithoutIt)
+{
+    // In a child process, which then ends as the program would, with the
+    // worker still in its read: the stop answers at once, and the end of
+    // the program does not wait for the worker.
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        DeadShare share;
+        PathList paths;
+        paths.append("/a");
+        paths.append("/b");
+        const std::vector<FileStamp> stamps(2, FileStamp { 1, 1, 4096, 0 });
+        const auto start = std::chrono::steady_clock::now();
+        ProgressFunction stopSoon([&](Phase, std::uint64_t, std::uint64_t) {
+            return std::chrono::steady_clock::now() - start < std::chrono::milliseconds(100);
+        });
+        const auto classes = classifyByContent(share, paths, stamps, stopSoon);
+        const auto took = std::chrono::steady_clock::now() - start;
+        std::exit(!classes && took < std::chrono::seconds(2) ? 0 : 3);
+    }
+    int status = -1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (::waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (std::chrono::steady_clock::now() >= deadline) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        FAIL() << "the program waited for the stuck read";
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }

@@ -308,28 +308,13 @@ TEST_F(Identity, GroupsDeletedColumnByColumnKeepOneCopy)
 
 namespace {
 
-// Runs `work` in a child process of its own mount namespace; 77 when the
-// kernel refuses one.
-int inMountNamespace(const std::function<int()>& work)
-{
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        return -1;
-    if (pid == 0) {
-        if (::unshare(CLONE_NEWNS) != 0
-            || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-            ::_exit(77);
-        ::_exit(work());
-    }
-    return waitFor(pid);
-}
-
-// The same, with `bound` a bind mount of `dir`.
+// Runs `work` in a child process of its own mount namespace, with `bound` a
+// bind mount of `dir`.
 int inBindMount(const std::string& dir, const std::string& bound, const std::function<int()>& work)
 {
     return inMountNamespace([&] {
         if (::mount(dir.c_str(), bound.c_str(), nullptr, MS_BIND, nullptr) != 0)
-            return 77;
+            return kChildSkipped;
         return work();
     });
 }
@@ -370,19 +355,11 @@ TEST(BindMount, TheSameDirectoryTwiceHoldsOneFile)
             std::string(candidates[0]), stamps[0], std::string(candidates[1]), stamps[1]);
         return partner == search::Partner::SameFile ? 0 : 4;
     });
-    if (status == 77)
+    if (status == kChildSkipped)
         GTEST_SKIP() << "the kernel refuses a private mount namespace with a bind mount here";
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(exists(precious));
 }
-
-#define CHECK_IN_CHILD(condition)                                                                  \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);     \
-            return 1;                                                                              \
-        }                                                                                          \
-    } while (false)
 
 TEST_F(Identity, AFileAndItsOverlayViewAreOneFileInTheWindows)
 {
@@ -396,14 +373,14 @@ TEST_F(Identity, AFileAndItsOverlayViewAreOneFileInTheWindows)
     const std::string merged = base + "/merged";
     const int status = inMountNamespace([&] {
         if (::mount("qevra-test", base.c_str(), "tmpfs", 0, "mode=0755") != 0)
-            return 77;
+            return kChildSkipped;
         for (const std::string& dir : { lower, base + "/upper", base + "/work", merged })
             ::mkdir(dir.c_str(), 0755);
         const std::string file = tree.file("base/lower/x.txt", "only copy");
         const std::string options
             = "lowerdir=" + lower + ",upperdir=" + base + "/upper,workdir=" + base + "/work";
         if (::mount("overlay", merged.c_str(), "overlay", 0, options.c_str()) != 0)
-            return 77;
+            return kChildSkipped;
         const std::string view = merged + "/x.txt";
         for (controls::TxpCheckBox* criterion : criteria()) {
             search({ lower, merged }, criterion);
@@ -430,7 +407,7 @@ TEST_F(Identity, AFileAndItsOverlayViewAreOneFileInTheWindows)
         }
         return 0;
     });
-    if (status == 77)
+    if (status == kChildSkipped)
         GTEST_SKIP() << "the kernel refuses a private tmpfs and overlay mount here";
     EXPECT_EQ(status, 0);
 }

@@ -7,14 +7,19 @@
 
 #include <QTest>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <numbers>
 #include <string>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 using qevra::platform::MediaPlayer;
@@ -238,4 +243,49 @@ TEST_F(MediaPlayerTest, EventsRunWhileAFileIsSlowToOpen)
     open(wav("tone.wav", 0.2));
     EXPECT_TRUE(player.isOpen());
     EXPECT_GT(ticks, 0);
+}
+
+TEST_F(MediaPlayerTest, APipeSwappedInAsTheFileIsCheckedNeverReachesGstreamer)
+{
+    // A folder and a missing file are told apart by the check itself. At
+    // the very moment the folder is opened to be checked, another program
+    // puts a named pipe no one writes in its place: were the name then
+    // handed to GStreamer, its open would wait on the pipe for good.
+    const std::string path = tree.dir("folder.wav");
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, path.c_str(), IN_OPEN), 0);
+    std::atomic<bool> swapped { false };
+    std::atomic<bool> returned { false };
+    std::thread swapper([&] {
+        char events[4096];
+        if (::read(watch, events, sizeof events) <= 0)
+            return;
+        ::rmdir(path.c_str());
+        ::mkfifo(path.c_str(), 0644);
+        swapped = true;
+        // A reader stuck on the pipe is let go after a while, so that a
+        // failure shows as slowness rather than a hung test.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!returned && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const int writer = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (writer >= 0)
+            ::close(writer);
+    });
+    player.setFileName(path);
+    const auto start = std::chrono::steady_clock::now();
+    const QString message = errorOf([&] { player.open(); });
+    const auto took = std::chrono::steady_clock::now() - start;
+    returned = true;
+    swapper.join();
+    ::close(watch);
+    EXPECT_TRUE(swapped);
+    EXPECT_TRUE(message.contains("is a directory.")) << message.toStdString();
+    EXPECT_LT(took, std::chrono::seconds(3));
+    EXPECT_FALSE(player.isOpen());
+
+    // A missing file: GStreamer's words, without GStreamer.
+    player.setFileName(tree.path("missing.wav"));
+    EXPECT_EQ(errorOf([&] { player.open(); }), "Resource not found.");
 }

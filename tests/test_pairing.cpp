@@ -506,6 +506,40 @@ TEST(KeyPairer, ManyKeysKeepTheirOwnChainsAcrossTheTablesGrowth)
     EXPECT_EQ(rows, expected);
 }
 
+TEST(KeyPairer, KeysChosenToCollideCostNoMoreThanAnyOthers)
+{
+    // Sizes are a tree's to choose (a sparse file of any size costs
+    // nothing): keys that differ only above bit 50 all fall on one place of
+    // a table hashed by a fixed multiplier, which made each add walk every
+    // earlier key. However chosen, keys cost a few looks each.
+    const std::uint32_t count = 16384;
+    PathList candidates;
+    for (std::uint32_t i = 0; i < count; ++i)
+        candidates.append("/f" + std::to_string(i));
+    const StampList stamps = distinctStamps(count);
+    for (const int shift : { 0, 32, 50 }) {
+        SCOPED_TRACE(shift);
+        KeyPairer pairer;
+        std::vector<Row> rows;
+        for (std::uint32_t i = 0; i < count; ++i)
+            pairer.add(i, std::uint64_t(i) << shift, candidates, stamps, rows);
+        EXPECT_TRUE(rows.empty());
+        EXPECT_LT(pairer.probes(), std::uint64_t(count) * 8);
+    }
+    // Two pairers are keyed apart, and still pair alike.
+    KeyPairer first;
+    KeyPairer second;
+    std::vector<Row> firstRows;
+    std::vector<Row> secondRows;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        first.add(i, std::uint64_t(i % 100) << 50, candidates, stamps, firstRows);
+        second.add(i, std::uint64_t(i % 100) << 50, candidates, stamps, secondRows);
+    }
+    EXPECT_EQ(firstRows, secondRows);
+    // 84 keys of 164 candidates, 16 of 163.
+    EXPECT_EQ(firstRows.size(), std::size_t(84) * (164 * 163 / 2) + 16 * (163 * 162 / 2));
+}
+
 // ---- The content stage -----------------------------------------------------
 
 namespace {
@@ -900,6 +934,11 @@ void checkStopping(
     EXPECT_FALSE(rows.has_value());
     EXPECT_EQ(questions, stopAt);
     EXPECT_FALSE(askedElsewhere);
+    // A worker still inside a read when the stage gave up closes its files
+    // once the read returns; the file system must outlive that.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (slow.liveStreams != 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(slow.liveStreams, 0);
     // Far from every read was made.
     EXPECT_LT(slow.reads, mostReads);

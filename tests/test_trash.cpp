@@ -27,6 +27,7 @@ using qevra::fs::Restoring;
 using qevra::fs::TrashedFile;
 using qevra::fs::Trashing;
 using qevra::fs::TrashMove;
+using qevra::testing::inMountNamespace;
 using qevra::testing::namesIn;
 using qevra::testing::readFile;
 using qevra::testing::runUnprivileged;
@@ -73,39 +74,10 @@ private:
     std::optional<std::string> old_;
 };
 
-// Runs `work` in a child process of its own mount namespace; 77 when the
-// kernel refuses one. A failed check prints its line and exits 1.
-int inMountNamespace(const std::function<int()>& work)
-{
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        return -1;
-    if (pid == 0) {
-        if (::unshare(CLONE_NEWNS) != 0
-            || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-            ::_exit(77);
-        ::_exit(work());
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-#define CHECK_IN_CHILD(condition)                                                                  \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);     \
-            return 1;                                                                              \
-        }                                                                                          \
-    } while (false)
-
 #define EXPECT_CHILD_PASSES(status)                                                                \
     do {                                                                                           \
         const int childStatus = (status);                                                          \
-        if (childStatus == 77)                                                                     \
+        if (childStatus == qevra::testing::kChildSkipped)                                          \
             GTEST_SKIP() << "the kernel refuses a private mount namespace here";                   \
         EXPECT_EQ(childStatus, 0);                                                                 \
     } while (false)

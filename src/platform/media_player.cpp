@@ -224,9 +224,10 @@ QString refusal(const std::string& path, const fs::OpenedFile& opened)
 // The file the player is given, checked like every previewed file: opened
 // without blocking and without following a link, and a regular file. The
 // player then reads that very file through /proc/self/fd while `fd` stays
-// open, so a name swapped for a pipe after the check cannot reach it. A
-// missing file and a directory are left to GStreamer, which reports them at
-// once in its own words.
+// open, so a name swapped for a pipe after the check cannot reach it.
+// Nothing else ever reaches GStreamer: a missing file and a directory get
+// the words GStreamer would use, without GStreamer opening anything by
+// name (a pipe swapped in at that moment would hold the window for good).
 struct CheckedFile {
     fs::Descriptor fd;
     std::string location;
@@ -236,16 +237,21 @@ CheckedFile checkFile(const std::string& path)
 {
     fs::OpenedFile opened = fs::openRegularFile(path);
     if (!opened.fd) {
-        if (opened.error == ENOENT || opened.error == EISDIR)
-            return { fs::Descriptor(), path };
+        if (opened.error == ENOENT)
+            throw Exception(QStringLiteral("Resource not found."));
+        if (opened.error == EISDIR)
+            throw Exception(QStringLiteral("\"%1\" is a directory.").arg(displayName(path)));
         throw Exception(refusal(path, opened));
     }
-    CheckedFile checked { std::move(opened.fd), path };
+    CheckedFile checked { std::move(opened.fd), {} };
     const std::string byDescriptor = "/proc/self/fd/" + std::to_string(checked.fd.get());
     struct stat seen { };
-    if (::stat(byDescriptor.c_str(), &seen) == 0 && seen.st_dev == opened.status.st_dev
-        && seen.st_ino == opened.status.st_ino)
-        checked.location = byDescriptor;
+    if (::stat(byDescriptor.c_str(), &seen) != 0 || seen.st_dev != opened.status.st_dev
+        || seen.st_ino != opened.status.st_ino)
+        throw Exception(QStringLiteral("Could not open file \"%1\" for reading: "
+                                       "/proc/self/fd is not available.")
+                            .arg(displayName(path)));
+    checked.location = byDescriptor;
     return checked;
 }
 

@@ -29,6 +29,7 @@
 #include <atomic>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <numeric>
 #include <string>
@@ -84,14 +85,14 @@ struct Group {
 // How far a list of files of one size has been told apart by hashing.
 enum class Hashed { Not, Prefix, Whole };
 
-class ContentStage {
+class ContentStage : public std::enable_shared_from_this<ContentStage> {
 public:
-    ContentStage(fs::FileSystem& fileSystem, const PathList& paths,
-        const std::vector<fs::FileStamp>& stamps, const ContentStageOptions& options)
+    ContentStage(fs::FileSystem& fileSystem, PathList paths, std::vector<fs::FileStamp> stamps,
+        const ContentStageOptions& options)
         : fs_(fileSystem)
-        , paths_(paths)
-        , stamps_(stamps)
-        , files_(stamps.size())
+        , paths_(std::move(paths))
+        , stamps_(std::move(stamps))
+        , files_(stamps_.size())
         , hashes_(options.hashes)
         , groupLimit_(std::clamp<std::size_t>(
               options.maxOpenFiles, 2, std::max<std::size_t>(descriptorBudget(), 2)))
@@ -138,9 +139,10 @@ private:
 
     fs::FileSystem& fs_;
     // The workers read the paths and stamps only; nothing changes them
-    // while the stage runs.
-    const PathList& paths_;
-    const std::vector<fs::FileStamp>& stamps_;
+    // while the stage runs. They are the stage's own, as workers left
+    // behind by a Stop may still read them.
+    const PathList paths_;
+    const std::vector<fs::FileStamp> stamps_;
     std::vector<FileState> files_;
     const HashFunctions hashes_;
     const std::size_t groupLimit_; // files one lockstep comparison may open
@@ -160,11 +162,15 @@ private:
 std::optional<std::vector<std::uint32_t>> ContentStage::run(Progress& progress)
 {
     plan();
+    // Each worker holds the stage, so a Stop can leave one that waits on a
+    // read that never returns.
     const bool completed = queue_.run(
-        static_cast<unsigned>(std::min<std::size_t>(threads_, sizeOrder_.size())), [&] {
+        static_cast<unsigned>(std::min<std::size_t>(threads_, sizeOrder_.size())),
+        [&] {
             const std::uint64_t done = bytesRead_.load(std::memory_order_relaxed);
             return progress.step(Phase::Comparing, std::min(done, plannedBytes_), plannedBytes_);
-        });
+        },
+        shared_from_this());
     if (!completed)
         return std::nullopt;
     std::vector<std::uint32_t> classes(files_.size(), kNoClass);
@@ -425,10 +431,13 @@ void ContentStage::afterVerifying(Group& group)
 // ---- Reading -------------------------------------------------------------
 
 // Opens a file only while it is still the file measured: same identity,
-// size and modification time on the open descriptor. A file that cannot be
+// size, modification and change time on the open descriptor. A file that cannot be
 // opened pairs with nothing; one whose opening throws is also told.
 std::unique_ptr<fs::ReadStream> ContentStage::open(std::uint32_t file)
 {
+    // A stage given up touches the file system no more.
+    if (cancelled())
+        return nullptr;
     const std::string path(paths_[file]);
     try {
         std::unique_ptr<fs::ReadStream> stream = fs_.openRead(path);
@@ -510,11 +519,12 @@ bool ContentStage::lockstep(const std::uint32_t* files, std::size_t count, std::
 } // namespace
 
 std::optional<std::vector<std::uint32_t>> classifyByContent(fs::FileSystem& fileSystem,
-    const PathList& paths, const std::vector<fs::FileStamp>& stamps, Progress& progress,
+    PathList paths, std::vector<fs::FileStamp> stamps, Progress& progress,
     const ContentStageOptions& options)
 {
-    ContentStage stage(fileSystem, paths, stamps, options);
-    return stage.run(progress);
+    const auto stage
+        = std::make_shared<ContentStage>(fileSystem, std::move(paths), std::move(stamps), options);
+    return stage->run(progress);
 }
 
 } // namespace qevra::search

@@ -39,9 +39,12 @@ constexpr std::uint32_t kNoClass = std::numeric_limits<std::uint32_t>::max();
 // with nothing. The files should be distinct (no identity twice). Reading
 // and hashing run on worker threads; the calling thread reports the bytes
 // read through `progress` (phase Comparing) every few tens of milliseconds,
-// and when that answers false the workers stop and the result is nothing.
+// and when that answers false the workers stop and the result is nothing at
+// once: a worker still waiting on a read (a share that does not answer) is
+// left to end on its own, with the paths, stamps and buffers it holds, which
+// is why the stage takes them; `fileSystem` must outlive it.
 std::optional<std::vector<std::uint32_t>> classifyByContent(fs::FileSystem& fileSystem,
-    const PathList& paths, const std::vector<fs::FileStamp>& stamps, Progress& progress,
+    PathList paths, std::vector<fs::FileStamp> stamps, Progress& progress,
     const ContentStageOptions& options = {});
 
 // The rows of the content criterion: for every candidate i in ascending

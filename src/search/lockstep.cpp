@@ -139,6 +139,8 @@ bool compareInLockstep(const Lockstep& work, std::vector<int>& labels)
     OpenFiles files(work);
     std::vector<std::uint32_t> opened;
     for (std::size_t k = 0; k < count; ++k) {
+        if (cancelled())
+            return false;
         if (files.open(k))
             opened.push_back(static_cast<std::uint32_t>(k));
         else

@@ -3,6 +3,8 @@
 #include "search/work_ahead.h"
 
 #include <algorithm>
+#include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -14,20 +16,33 @@ bool measureCandidates(fs::FileSystem& fileSystem, const PathList& candidates, S
     const std::size_t count = candidates.size();
     stamps.assign(count, fs::FileStamp());
     std::vector<int> errors(count, 0);
-    WorkAhead ahead(count, threads, [&](std::size_t begin, std::size_t end) {
+    WorkAhead ahead(count, threads, [&](std::size_t begin, std::size_t end) -> WorkAhead::Slow {
         // Candidates of one directory lie side by side in the list, as the
-        // collection found them.
-        std::vector<std::string_view> paths;
-        paths.reserve(end - begin);
+        // collection found them. The slow part works on copies, so that a
+        // search given up never waits for a file system that does not
+        // answer.
+        auto paths = std::make_shared<std::vector<std::string>>();
+        paths->reserve(end - begin);
         for (std::size_t i = begin; i < end; ++i)
-            paths.push_back(candidates[i]);
-        fileSystem.measureEach(paths, std::span(stamps).subspan(begin, end - begin),
-            std::span(errors).subspan(begin, end - begin));
+            paths->emplace_back(candidates[i]);
+        return [&fileSystem, &stamps, &errors, paths, begin]() -> WorkAhead::Commit {
+            const std::vector<std::string_view> views(paths->begin(), paths->end());
+            auto found = std::make_shared<std::vector<fs::FileStamp>>(views.size());
+            auto failed = std::make_shared<std::vector<int>>(views.size(), 0);
+            fileSystem.measureEach(views, *found, *failed);
+            return [&stamps, &errors, found, failed, begin] {
+                std::copy(found->begin(), found->end(), stamps.begin() + std::ptrdiff_t(begin));
+                std::copy(failed->begin(), failed->end(), errors.begin() + std::ptrdiff_t(begin));
+            };
+        };
     });
+    // The window runs its events while the workers measure, and Stop ends
+    // the wait at once.
     for (std::size_t i = 0; i < count; ++i) {
         if (!progress.step(Phase::Measuring, i, count))
             return false;
-        ahead.waitFor(i);
+        if (!ahead.waitFor(i, [&] { return progress.step(Phase::Measuring, i, count); }))
+            return false;
         if (errors[i] != 0)
             throw MeasureError(errors[i], i);
         if (measured)

@@ -7,10 +7,12 @@
 #include <xxhash.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <numeric>
+#include <random>
 #include <string_view>
 #include <tuple>
 
@@ -139,17 +141,27 @@ void pairByName(const PathList& candidates, const Identify& identify, std::vecto
                 toIdentify.push_back(i);
         }
     }
+    // Workers that outlast the pass (ahead on names that turn out not to
+    // recur) keep their own copy of `identify`.
+    const auto identifying = std::make_shared<const Identify>(identify);
     WorkAhead ahead(
         toIdentify.size(), threads,
-        [&](std::size_t begin, std::size_t end) {
-            std::vector<std::string_view> paths;
-            paths.reserve(end - begin);
+        [&](std::size_t begin, std::size_t end) -> WorkAhead::Slow {
+            // The slow part works on copies of the paths, so that nothing
+            // waits for a file system that does not answer.
+            auto paths = std::make_shared<std::vector<std::string>>();
+            paths->reserve(end - begin);
             for (std::size_t k = begin; k < end; ++k)
-                paths.push_back(candidates[toIdentify[k]]);
-            std::vector<fs::FileStamp> found(end - begin);
-            identify(paths, found);
-            for (std::size_t k = begin; k < end; ++k)
-                stamps[toIdentify[k]] = found[k - begin];
+                paths->emplace_back(candidates[toIdentify[k]]);
+            return [identifying, &stamps, &toIdentify, paths, begin]() -> WorkAhead::Commit {
+                const std::vector<std::string_view> views(paths->begin(), paths->end());
+                auto found = std::make_shared<std::vector<fs::FileStamp>>(views.size());
+                (*identifying)(views, *found);
+                return [&stamps, &toIdentify, found, begin] {
+                    for (std::size_t k = 0; k < found->size(); ++k)
+                        stamps[toIdentify[begin + k]] = (*found)[k];
+                };
+            };
         },
         WorkAhead::kAsFarAsItCan);
 
@@ -224,7 +236,11 @@ void pairByName(const PathList& candidates, const Identify& identify, std::vecto
         if (!classified[group]) {
             if (identifiedBy[group] > identified) {
                 identified = identifiedBy[group];
-                ahead.waitFor(identified - 1, whileWaiting);
+                ahead.waitFor(identified - 1, [&] {
+                    if (whileWaiting)
+                        whileWaiting();
+                    return true;
+                });
             }
             bool aliased = false;
             classifyGroup(candidates, members, begin, end, stamps, cls, skip, aliased);
@@ -273,15 +289,31 @@ void KeyPairer::clear()
     used_ = 0;
 }
 
+KeyPairer::KeyPairer()
+{
+    try {
+        std::random_device random;
+        seed_ = (std::uint64_t(random()) << 32) ^ random();
+    } catch (...) {
+        // No source of randomness: the time and the place of this object.
+        seed_ = std::uint64_t(std::chrono::steady_clock::now().time_since_epoch().count())
+            ^ std::uint64_t(reinterpret_cast<std::uintptr_t>(this));
+    }
+}
+
+std::size_t KeyPairer::placeOf(std::uint64_t key) const
+{
+    return std::size_t(XXH3_64bits_withSeed(&key, sizeof key, seed_)) & (slots_.size() - 1);
+}
+
 KeyPairer::Slot& KeyPairer::slotFor(std::uint64_t key)
 {
     // Kept at most 70% full, so probes stay short.
     if ((used_ + 1) * 10 > slots_.size() * 7)
         grow();
     const std::size_t mask = slots_.size() - 1;
-    // Fibonacci hashing spreads the small, close keys (sizes) over the table.
-    std::size_t at = std::size_t((key * 0x9E3779B97F4A7C15ull) >> 32) & mask;
-    for (;; at = (at + 1) & mask) {
+    for (std::size_t at = placeOf(key);; at = (at + 1) & mask) {
+        ++probes_;
         Slot& slot = slots_[at];
         if (slot.first == kNone) {
             slot.key = key;
@@ -301,7 +333,7 @@ void KeyPairer::grow()
     for (const Slot& slot : old) {
         if (slot.first == kNone)
             continue;
-        std::size_t at = std::size_t((slot.key * 0x9E3779B97F4A7C15ull) >> 32) & mask;
+        std::size_t at = placeOf(slot.key);
         while (slots_[at].first != kNone)
             at = (at + 1) & mask;
         slots_[at] = slot;
@@ -350,7 +382,8 @@ std::optional<std::vector<Row>> pairByContent(fs::FileSystem& fileSystem,
     }
     std::vector<std::uint32_t>().swap(order);
 
-    const auto classes = classifyByContent(fileSystem, paths, fileStamps, progress, options);
+    const auto classes
+        = classifyByContent(fileSystem, std::move(paths), std::move(fileStamps), progress, options);
     if (!classes)
         return std::nullopt;
     std::vector<Row> rows;

@@ -57,15 +57,20 @@ Identify identifyWith(fs::FileSystem& fileSystem);
 
 // Pairs candidates of equal key as they come: adding candidate i appends
 // (k, i) for every earlier k of the same key, ascending, whose path differs
-// from i's and whose stamp is not possibly i's file. Candidates must be added in ascending
-// order. A million keys cost one open table and one link per candidate,
-// with no allocation per key.
+// from i's and whose stamp is not possibly i's file. Candidates must be
+// added in ascending order. A million keys cost one open table and one link
+// per candidate, with no allocation per key. The table's hash is keyed
+// afresh for each pairer, so that no tree can choose sizes that all land in
+// one place (sparse files make any size cost nothing).
 class KeyPairer {
 public:
+    KeyPairer();
     void add(std::uint32_t index, std::uint64_t key, const PathList& candidates,
         const StampList& stamps, std::vector<Row>& rows);
     // Forgets every key and gives the memory back.
     void clear();
+    // Places of the table looked at so far, for tests and measures.
+    std::uint64_t probes() const { return probes_; }
 
 private:
     static constexpr std::uint32_t kNone = UINT32_MAX;
@@ -79,8 +84,12 @@ private:
     Slot& slotFor(std::uint64_t key);
     void grow();
 
+    std::size_t placeOf(std::uint64_t key) const;
+
     std::vector<Slot> slots_; // open addressing, linear probing; a power of two
     std::size_t used_ = 0;
+    std::uint64_t seed_ = 0;
+    std::uint64_t probes_ = 0;
     std::vector<std::uint32_t> next_; // by candidate: the next one of its key
 };
 

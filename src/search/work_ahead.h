@@ -1,38 +1,51 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <thread>
 #include <vector>
 
 namespace qevra::search {
 
-// Runs `work(begin, end)` over every index below `count`, a chunk of
-// indexes at a time, on worker threads: chunks are taken in order and never
-// far ahead of the index the caller waits for, and the caller takes the
-// results in order. With no worker, the work runs on the calling thread, one
-// index at a time, when that index is waited for. `work` must be safe to run
-// on several threads at once for different chunks.
+// Runs work over every index below `count`, a chunk of indexes at a time,
+// on worker threads: chunks are taken in order and never far ahead of the
+// index the caller waits for, and the caller takes the results in order.
+// With no worker, the work runs on the calling thread, one index at a time,
+// when that index is waited for.
+//
+// A chunk's work comes in three steps, so that the caller may give up at
+// any moment without waiting for a file system that never answers: the
+// first (`Work`) runs under the lock while the caller still wants the
+// results, and copies whatever the slow step needs; the slow step runs
+// without the lock and must touch nothing of the caller's; the step it
+// returns (`Commit`) runs under the lock, and only if the caller has not
+// given up meanwhile, to hand the results over.
 class WorkAhead {
 public:
-    using Work = std::function<void(std::size_t begin, std::size_t end)>;
+    using Commit = std::function<void()>;
+    using Slow = std::function<Commit()>;
+    using Work = std::function<Slow(std::size_t begin, std::size_t end)>;
+
     // `chunksAhead`: how many chunks the workers may be ahead of the one
     // waited for.
     WorkAhead(
         std::size_t count, unsigned threads, Work work, std::size_t chunksAhead = kChunksAhead);
-    // Stops the workers (what they have not taken is never done) and joins.
+    // Gives up what is not done: the workers take nothing more and hand
+    // nothing over. Workers still busy (a file system that does not answer)
+    // are left to end on their own, holding only what is theirs; the
+    // others are joined.
     ~WorkAhead();
     WorkAhead(const WorkAhead&) = delete;
     WorkAhead& operator=(const WorkAhead&) = delete;
 
-    // Returns once every index up to i is done, running `meanwhile` (when
-    // given) every kSlice of waiting for the workers. Indexes must be
+    // Returns true once every index up to i is done, running `meanwhile`
+    // (when given) every kSlice of waiting for the workers; false, with i
+    // not done, as soon as `meanwhile` answers false. Indexes must be
     // waited for in ascending order.
-    void waitFor(std::size_t i, const std::function<void()>& meanwhile = {});
+    bool waitFor(std::size_t i, const std::function<bool()>& meanwhile = {});
 
     // Items per chunk, and how many chunks the workers may be ahead of the
     // one waited for: far enough to keep the disk busy, near enough that a
@@ -41,23 +54,15 @@ public:
     static constexpr std::size_t kChunksAhead = 16;
     static constexpr std::size_t kAsFarAsItCan = SIZE_MAX;
     static constexpr std::chrono::milliseconds kSlice { 25 };
+    // How long giving up waits for busy workers before leaving them.
+    static constexpr std::chrono::milliseconds kGrace { 30 };
 
 private:
-    void work();
+    struct State;
 
-    const std::size_t count_;
-    const Work work_;
-    const std::size_t chunks_;
-    const std::size_t chunksAhead_;
+    const std::shared_ptr<State> state_;
     std::size_t doneHere_ = 0; // without workers: the items done so far
     std::size_t seenDone_ = 0; // the chunks the caller found done, from the first
-    std::mutex mutex_; // guards the fields below
-    std::condition_variable changed_;
-    std::vector<bool> done_; // by chunk
-    std::size_t doneFromFirst_ = 0; // the chunks done from the first on
-    std::size_t next_ = 0; // the next chunk to take
-    std::size_t current_ = 0; // the chunk waited for
-    bool stopping_ = false;
     std::vector<std::thread> workers_;
 };
 

@@ -1,5 +1,7 @@
 #include "search/work_queue.h"
 
+#include <algorithm>
+
 namespace qevra::search {
 
 WorkQueue::WorkQueue(std::chrono::milliseconds pollInterval)
@@ -22,18 +24,28 @@ void WorkQueue::post(std::function<void()> task)
     tasksCv_.notify_one();
 }
 
-bool WorkQueue::run(unsigned threads, const std::function<bool()>& keepGoing)
+bool WorkQueue::run(
+    unsigned threads, const std::function<bool()>& keepGoing, std::shared_ptr<void> keepAlive)
 {
     {
         std::lock_guard lock(mutex_);
         if (pending_ == 0)
             return !cancelled();
+        ended_.assign(threads, true);
     }
     try {
-        for (unsigned i = 0; i < threads; ++i)
-            workers_.emplace_back([this] { work(); });
+        for (unsigned i = 0; i < threads; ++i) {
+            {
+                std::lock_guard lock(mutex_);
+                ended_[i] = false;
+            }
+            workers_.emplace_back([this, i, keepAlive] { work(i); });
+        }
     } catch (...) {
         // Fewer workers, or none: then the calling thread works.
+        std::lock_guard lock(mutex_);
+        for (std::size_t i = workers_.size(); i < ended_.size(); ++i)
+            ended_[i] = true;
     }
     const bool completed = workers_.empty() ? runHere(keepGoing) : waitHere(keepGoing);
     stopWorkers();
@@ -51,19 +63,23 @@ void WorkQueue::cancel()
         wake_();
 }
 
-void WorkQueue::work()
+void WorkQueue::work(std::size_t worker)
 {
     for (;;) {
         std::function<void()> task;
         {
             std::unique_lock lock(mutex_);
             tasksCv_.wait(lock, [&] { return !tasks_.empty() || finished_ || cancelled(); });
-            if (cancelled() || tasks_.empty())
+            if (cancelled() || tasks_.empty()) {
+                ended_[worker] = true;
+                doneCv_.notify_all();
                 return;
+            }
             task = std::move(tasks_.front());
             tasks_.pop_front();
         }
         task();
+        task = nullptr;
         finishOne();
     }
 }
@@ -137,8 +153,21 @@ void WorkQueue::stopWorkers()
     tasksCv_.notify_all();
     if (cancelled() && wake_)
         wake_();
-    for (std::thread& worker : workers_)
-        worker.join();
+    // Workers end at once unless a task holds them; those still busy after
+    // a short grace are left to end on their own.
+    std::vector<bool> ended;
+    {
+        std::unique_lock lock(mutex_);
+        doneCv_.wait_for(lock, kGrace,
+            [&] { return std::all_of(ended_.begin(), ended_.end(), [](bool e) { return e; }); });
+        ended = ended_;
+    }
+    for (std::size_t i = 0; i < workers_.size(); ++i) {
+        if (ended[i])
+            workers_[i].join();
+        else
+            workers_[i].detach();
+    }
     workers_.clear();
 }
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -14,7 +15,11 @@ namespace qevra::search {
 
 // Tasks run by worker threads; a task may post more tasks, and the work
 // ends when every task posted has finished. The calling thread only waits
-// and asks, every poll interval, whether to go on.
+// and asks, every poll interval, whether to go on. When it answers no, the
+// work is cancelled and the call returns at once: workers still inside a
+// task (a read that does not return) are left to end on their own, which
+// is why each holds `keepAlive` (the owner of the queue and of everything
+// its tasks touch) as long as it runs.
 class WorkQueue {
 public:
     explicit WorkQueue(std::chrono::milliseconds pollInterval = std::chrono::milliseconds(20));
@@ -29,7 +34,11 @@ public:
     // calling thread when none can start). `keepGoing` runs on the calling
     // thread every poll interval; when it answers false the work is
     // cancelled. True when the work ended uncancelled.
-    bool run(unsigned threads, const std::function<bool()>& keepGoing);
+    bool run(unsigned threads, const std::function<bool()>& keepGoing,
+        std::shared_ptr<void> keepAlive = {});
+
+    // How long a cancelled run waits for busy workers before leaving them.
+    static constexpr std::chrono::milliseconds kGrace { 30 };
 
     // Cancels the work: no more tasks start, and waits that watch the flag
     // end.
@@ -40,7 +49,7 @@ public:
     void onCancel(std::function<void()> wake) { wake_ = std::move(wake); }
 
 private:
-    void work();
+    void work(std::size_t worker);
     bool runHere(const std::function<bool()>& keepGoing);
     bool waitHere(const std::function<bool()>& keepGoing);
     void finishOne();
@@ -56,6 +65,7 @@ private:
     std::atomic<bool> cancelled_ { false };
     std::function<void()> wake_;
     std::vector<std::thread> workers_;
+    std::vector<bool> ended_; // by worker; guarded by the mutex
 };
 
 } // namespace qevra::search

@@ -6,6 +6,10 @@
 #include <QApplication>
 #include <QLineEdit>
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 namespace qevra::testing {
 
 bool HookedFileSystem::readDirectory(const std::string& dir, fs::DirListing& out)
@@ -20,8 +24,80 @@ bool HookedFileSystem::readDirectory(const std::string& dir, fs::DirListing& out
     return real().readDirectory(dir, out);
 }
 
+namespace {
+
+// Counts a call in progress for as long as it lives.
+class Busy {
+public:
+    explicit Busy(std::atomic<int>& count)
+        : count_(count)
+    {
+        ++count_;
+    }
+    ~Busy() { --count_; }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+
+private:
+    std::atomic<int>& count_;
+};
+
+} // namespace
+
+// Closed until opened, or until its time is up.
+struct HookedFileSystem::Gate {
+    explicit Gate(std::chrono::milliseconds limit)
+        : deadline(std::chrono::steady_clock::now() + limit)
+    {
+    }
+    void wait()
+    {
+        std::unique_lock lock(mutex);
+        opened.wait_until(lock, deadline, [&] { return open; });
+    }
+    void openNow()
+    {
+        {
+            std::lock_guard lock(mutex);
+            open = true;
+        }
+        opened.notify_all();
+    }
+    const std::chrono::steady_clock::time_point deadline;
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool open = false;
+};
+
+std::shared_ptr<HookedFileSystem::Gate> HookedFileSystem::gate()
+{
+    std::lock_guard lock(gateMutex_);
+    if (!gate_)
+        gate_ = std::make_shared<Gate>(hangLimit);
+    return gate_;
+}
+
+void HookedFileSystem::openGate()
+{
+    gate()->openNow();
+}
+
+bool HookedFileSystem::waitUntilIdle(std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (busy.load() != 0) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
 fs::FileStamp HookedFileSystem::measure(const std::string& path)
 {
+    const Busy counted(busy);
+    if (const int delay = metadataDelayMs.load(); delay > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     if (onMeasure)
         onMeasure(path);
     if (const auto error = measureErrors.find(path); error != measureErrors.end())
@@ -33,6 +109,30 @@ fs::FileStamp HookedFileSystem::measure(const std::string& path)
 }
 
 namespace {
+
+// An open file whose reads wait at a gate first.
+class HangingStream : public fs::ReadStream {
+public:
+    HangingStream(std::unique_ptr<fs::ReadStream> real,
+        std::shared_ptr<HookedFileSystem::Gate> gate, std::atomic<int>& busy)
+        : real_(std::move(real))
+        , gate_(std::move(gate))
+        , busy_(busy)
+    {
+    }
+    std::optional<fs::FileStamp> stamp() override { return real_->stamp(); }
+    std::int64_t read(char* buffer, std::int64_t count) override
+    {
+        const Busy counted(busy_);
+        gate_->wait();
+        return real_->read(buffer, count);
+    }
+
+private:
+    std::unique_ptr<fs::ReadStream> real_;
+    std::shared_ptr<HookedFileSystem::Gate> gate_;
+    std::atomic<int>& busy_;
+};
 
 // An open file whose stamp reports another size.
 class LyingStream : public fs::ReadStream {
@@ -63,9 +163,12 @@ private:
 
 std::unique_ptr<fs::ReadStream> HookedFileSystem::openRead(const std::string& path)
 {
+    const Busy counted(busy);
     if (onOpenRead)
         onOpenRead(path);
     auto stream = real().openRead(path);
+    if (stream && hangingReads.count(path))
+        return std::make_unique<HangingStream>(std::move(stream), gate(), busy);
     if (const auto size = reportedSizes.find(path); stream && size != reportedSizes.end())
         return std::make_unique<LyingStream>(std::move(stream), size->second);
     return stream;
@@ -73,6 +176,9 @@ std::unique_ptr<fs::ReadStream> HookedFileSystem::openRead(const std::string& pa
 
 std::optional<fs::FileStamp> HookedFileSystem::examine(const std::string& path, fs::Resolve resolve)
 {
+    const Busy counted(busy);
+    if (const int delay = metadataDelayMs.load(); delay > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     auto stamp = real().examine(path, resolve);
     if (const auto size = reportedSizes.find(path); stamp && size != reportedSizes.end())
         stamp->size = size->second;
@@ -134,6 +240,10 @@ void FormsTest::SetUp()
 
 void FormsTest::TearDown()
 {
+    // A search given up may have left a worker inside the hooked file
+    // system (a slow open, a read at a gate): it goes before the double.
+    fileSystem.openGate();
+    EXPECT_TRUE(fileSystem.waitUntilIdle());
     form1 = nullptr;
     form2 = nullptr;
     about = nullptr;

@@ -9,10 +9,13 @@
 #include "support/doubles.h"
 
 #include <QTest>
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 
 namespace qevra::testing {
@@ -53,7 +56,27 @@ public:
     // as pseudo-files do.
     std::map<std::string, std::int64_t> reportedSizes;
 
+    // A share that takes this many milliseconds for every look at a file
+    // (measuring and examining).
+    std::atomic<int> metadataDelayMs { 0 };
+    // Paths whose reads wait until the gate opens, as on a share that stopped
+    // answering. The gate opens by itself after `hangLimit`, so that a
+    // failing test ends rather than hangs.
+    std::set<std::string> hangingReads;
+    std::chrono::milliseconds hangLimit { 20000 };
+    void openGate();
+    // Calls in progress on the real file system behind the hooks, from any
+    // thread; a test waits for none before its double goes.
+    std::atomic<int> busy { 0 };
+    // Waits until no call is in progress (or `limit` has passed).
+    bool waitUntilIdle(std::chrono::milliseconds limit = std::chrono::seconds(20));
+
+    struct Gate;
+
 private:
+    std::shared_ptr<Gate> gate();
+    std::mutex gateMutex_;
+    std::shared_ptr<Gate> gate_;
     static fs::FileSystem& real() { return fs::realFileSystem(); }
 };
 

@@ -6,8 +6,10 @@
 #include <fcntl.h>
 #include <fstream>
 #include <grp.h>
+#include <sched.h>
 #include <spawn.h>
 #include <stdexcept>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -109,6 +111,20 @@ int runUnprivileged(const std::function<int()>& work)
         const uid_t nobody = 65534;
         if (::setgroups(0, nullptr) != 0 || ::setgid(nobodyGroup) != 0 || ::setuid(nobody) != 0)
             ::_exit(125);
+        ::_exit(work());
+    }
+    return waitFor(pid);
+}
+
+int inMountNamespace(const std::function<int()>& work)
+{
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        if (::unshare(CLONE_NEWNS) != 0
+            || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            ::_exit(kChildSkipped);
         ::_exit(work());
     }
     return waitFor(pid);

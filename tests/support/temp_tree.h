@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <functional>
 #include <set>
 #include <string>
@@ -41,6 +42,25 @@ int runUnprivileged(const std::function<int()>& work);
 // Waits for a child process; its exit status, or -1 when it did not exit
 // normally.
 int waitFor(int pid);
+
+// The exit status of a child that could not have what it needed (a mount
+// namespace, a mount): the test is then skipped, not failed.
+inline constexpr int kChildSkipped = 77;
+
+// Runs `work` in a child process of its own private mount namespace, so
+// that what it mounts is seen by it alone and goes with it; its exit status,
+// kChildSkipped when the kernel refuses a namespace.
+int inMountNamespace(const std::function<int()>& work);
+
+// A check in such a child: on failure it prints its line and ends the work
+// with status 1.
+#define CHECK_IN_CHILD(condition)                                                                  \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);     \
+            return 1;                                                                              \
+        }                                                                                          \
+    } while (false)
 
 // Reads a whole file; empty when it cannot be read.
 std::string readFile(const std::string& path);
