@@ -8,11 +8,13 @@
 #include "support/temp_tree.h"
 
 #include <QBuffer>
+#include <QPainter>
 #include <QWidget>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <sys/stat.h>
@@ -21,6 +23,8 @@
 #include <jpeglib.h>
 
 using qevra::platform::GifAnimator;
+using qevra::platform::kMaxJpegBlocks;
+using qevra::platform::loadGif;
 using qevra::platform::loadPicture;
 using qevra::testing::bmpHeader;
 using qevra::testing::encoded;
@@ -118,6 +122,128 @@ std::string withRepeatedLastScan(const std::string& jpeg, int copies)
     for (int i = 0; i < copies; ++i)
         out += jpeg.substr(scan, end - scan);
     return out + jpeg.substr(end);
+}
+
+// A progressive JPEG of `width` × `height` made row by row, grey or in
+// colour (4:2:0, libjpeg's default): red rising from left to right, green
+// from top to bottom, blue half on; grey follows the red.
+std::string gradientJpeg(int width, int height, int components)
+{
+    jpeg_compress_struct info {};
+    jpeg_error_mgr errors {};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = JDIMENSION(width);
+    info.image_height = JDIMENSION(height);
+    info.input_components = components;
+    info.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_simple_progression(&info);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<unsigned char> row(std::size_t(width) * components);
+    while (info.next_scanline < info.image_height) {
+        const int y = int(info.next_scanline);
+        for (int x = 0; x < width; ++x) {
+            unsigned char* sample = &row[std::size_t(x) * components];
+            sample[0] = static_cast<unsigned char>(x * 255 / width);
+            if (components == 3) {
+                sample[1] = static_cast<unsigned char>(y * 255 / height);
+                sample[2] = 128;
+            }
+        }
+        JSAMPROW rows[] = { row.data() };
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    const std::unique_ptr<unsigned char, decltype(&std::free)> owner(buffer, &std::free);
+    return std::string(reinterpret_cast<const char*>(buffer), size);
+}
+
+// A GIF of a `screen` logical screen with one frame over `frame`, whose
+// pixels index the colour table red, green, blue, black by `index(x, y)`
+// (within the frame). The LZW data puts a clear code before every pixel,
+// as gifBytes does, in as many sub-blocks as it takes.
+std::string gifOf(
+    QSize screen, QRect frame, const std::function<int(int, int)>& index, int transparent = -1)
+{
+    const auto word = [](int value) {
+        return std::string { char(value & 0xff), char(value >> 8) };
+    };
+    std::string out = "GIF89a" + word(screen.width()) + word(screen.height())
+        + std::string("\x81\0\0", 3) + std::string("\xff\0\0\0\xff\0\0\0\xff\0\0\0", 12);
+    if (transparent >= 0)
+        out += std::string("\x21\xf9\x04\x01\0\0", 6) + char(transparent) + '\0';
+    out += "," + word(frame.x()) + word(frame.y()) + word(frame.width()) + word(frame.height())
+        + '\0' + '\x02';
+    std::string data;
+    unsigned bits = 0;
+    int count = 0;
+    const auto put = [&](int code) {
+        bits |= unsigned(code) << count;
+        for (count += 3; count >= 8; count -= 8, bits >>= 8)
+            data += char(bits & 0xff);
+    };
+    for (int y = 0; y < frame.height(); ++y) {
+        for (int x = 0; x < frame.width(); ++x) {
+            put(4); // clear
+            put(index(x, y));
+        }
+    }
+    put(5); // end
+    if (count > 0)
+        data += char(bits & 0xff);
+    for (std::size_t at = 0; at < data.size(); at += 255) {
+        const std::size_t length = std::min<std::size_t>(255, data.size() - at);
+        out += char(length) + data.substr(at, length);
+    }
+    return out + '\0' + ';';
+}
+
+// A one-pixel GIF whose logical screen is `width` × `height`: a few dozen
+// bytes.
+std::string gifDeclaring(int width, int height)
+{
+    std::string gif = gifBytes(1, 1, { 0 });
+    const char size[] = { char(width), char(width >> 8), char(height), char(height >> 8) };
+    gif.replace(6, 4, size, 4);
+    return gif;
+}
+
+// Paints a GIF's first frame whole, stretched over its rectangle: what the
+// animator's picture must look like.
+class WholeFrame : public QWidget {
+public:
+    WholeFrame(QWidget* parent, QImage frame)
+        : QWidget(parent)
+        , frame_(std::move(frame))
+    {
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.drawImage(rect(), frame_);
+    }
+
+private:
+    QImage frame_;
+};
+
+// A window of `size` in the given colour.
+std::unique_ptr<QWidget> window(QSize size, QRgb colour)
+{
+    auto made = std::make_unique<QWidget>();
+    made->resize(size);
+    made->setAutoFillBackground(true);
+    QPalette colours = made->palette();
+    colours.setColor(QPalette::Window, colour);
+    made->setPalette(colours);
+    return made;
 }
 
 constexpr long long MB = 1 << 20;
@@ -449,4 +575,171 @@ TEST(PictureBounds, AbsurdOrHugeFilesFailFastWithBoundedMemory)
         EXPECT_GE(growth, 0);
         EXPECT_LT(growth, 64 * MB) << path;
     }
+}
+
+TEST(PictureBounds, ProgressiveJpegsAreBoundedInWorkAndMemory)
+{
+    TempTree tree;
+    // 16384 × 16384 grey in 500 scans, a few kilobytes: its coefficients
+    // alone would take 512 MiB, and its scans 2 billion blocks.
+    const std::string grey = gradientJpeg(16, 16, 1);
+    const std::string huge
+        = tree.file("huge.jpg", withRepeatedLastScan(declaring(grey, 16384, 16384), 500 - 6));
+    ASSERT_LT(readFile(huge).size(), 16 * 1024u);
+    EXPECT_EQ(errorOf([&] { loadPicture(huge, QSize(161, 145)); }),
+        "Not enough memory for a 16384x16384 picture");
+
+    // 4096 × 4096 fits in memory, but 500 scans of its 262144 blocks are too
+    // much work: it stops at the scan that goes over.
+    const std::string many
+        = tree.file("many.jpg", withRepeatedLastScan(gradientJpeg(4096, 4096, 1), 500 - 6));
+    EXPECT_EQ(errorOf([&] { loadPicture(many, QSize(161, 145)); }),
+        QStringLiteral(
+            "The JPEG file takes too much work to decode (%1 scans of a 4096x4096 picture)")
+            .arg(kMaxJpegBlocks / (512 * 512) + 1));
+
+    for (const auto& [path, bound] : { std::pair { huge, 64 * MB }, { many, 100 * MB } }) {
+        const long long growth = peakMemoryGrowth([&] { loadPicture(path, QSize(161, 145)); });
+        EXPECT_GE(growth, 0);
+        EXPECT_LT(growth, bound) << path;
+    }
+}
+
+TEST(PictureBounds, LargeProgressivePhotosStillLoad)
+{
+    TempTree tree;
+    // 48 megapixels in 4:2:0, its ten scans and five more: 137 MiB of
+    // coefficients and some 10 million blocks decoded.
+    const std::string photo
+        = tree.file("photo.jpg", withRepeatedLastScan(gradientJpeg(8000, 6000, 3), 5));
+    QImage image;
+    const long long growth = peakMemoryGrowth([&] { image = loadPicture(photo, QSize(161, 145)); });
+    ASSERT_EQ(image.size(), QSize(161, 145));
+    EXPECT_TRUE(near(image.pixel(0, 0), qRgb(0, 0, 128), 16));
+    EXPECT_TRUE(near(image.pixel(160, 144), qRgb(255, 255, 128), 16));
+    EXPECT_GE(growth, 0);
+    EXPECT_LT(growth, 200 * MB);
+}
+
+TEST(PictureBounds, GifsBeyondTheirBoundFailBeforeDecoding)
+{
+    TempTree tree;
+    // A logical screen of 16383 × 16383: 1 GiB to Qt's reader.
+    const std::string screen = tree.file("screen.gif", gifDeclaring(16383, 16383));
+    ASSERT_LT(readFile(screen).size(), 64u);
+    // No logical screen: Qt's reader takes the first frame's extent.
+    std::string frameBytes = gifOf(QSize(0, 0), QRect(0, 0, 1, 1), [](int, int) { return 0; });
+    frameBytes.replace(13 + 12 + 5, 4, "\xff\x3f\xff\x3f", 4);
+    const std::string frame = tree.file("frame.gif", frameBytes);
+    const std::string shifted = tree.file(
+        "shifted.gif", gifOf(QSize(0, 0), QRect(60000, 60000, 2, 2), [](int, int) { return 1; }));
+    GifAnimator animator(nullptr);
+    for (const auto& [path, message] :
+        { std::pair { screen, "The picture is too large to show (16383x16383 pixels)" },
+            { frame, "The picture is too large to show (16383x16383 pixels)" },
+            { shifted, "The picture is too large to show (60002x60002 pixels)" } }) {
+        EXPECT_EQ(errorOf([&] { loadPicture(path, QSize(161, 145)); }), message) << path;
+        EXPECT_EQ(errorOf([&] { animator.load(path); }), message) << path;
+        const long long growth = peakMemoryGrowth([&] { animator.load(path); });
+        EXPECT_GE(growth, 0);
+        EXPECT_LT(growth, 32 * MB) << path;
+    }
+
+    // Up to the bound a GIF loads; one row more is refused.
+    const std::string largest = tree.file("largest.gif", gifDeclaring(4096, 4096));
+    EXPECT_EQ(loadPicture(largest, QSize(161, 145)).size(), QSize(161, 145));
+    EXPECT_EQ(errorOf([&] { loadPicture(tree.file("over.gif", gifDeclaring(4096, 4097))); }),
+        "The picture is too large to show (4096x4097 pixels)");
+    const std::string small = tree.file(
+        "small.gif", gifOf(QSize(0, 3), QRect(1, 0, 2, 3), [](int x, int) { return x + 1; }));
+    const QImage picture = loadPicture(small);
+    ASSERT_EQ(picture.size(), QSize(3, 3));
+    EXPECT_TRUE(near(picture.pixel(2, 1), blue, 0));
+}
+
+TEST(GifAnimator, KeepsOnlyWhatCanBeSeenAndLooksTheSame)
+{
+    TempTree tree;
+    // A 600 × 400 screen with a fine pattern, a quarter of it transparent,
+    // whose stretching shows every pixel's place.
+    const std::string path = tree.file("pattern.gif",
+        gifOf(
+            QSize(600, 400), QRect(0, 0, 600, 400),
+            [](int x, int y) { return (x / 3 + y / 2 + x * y % 7) % 4; }, 3));
+    const QImage frame = loadGif(path).firstFrame;
+    ASSERT_EQ(frame.size(), QSize(600, 400));
+
+    // In a 200 × 100 window, an animator at (10, 20) shows 190 × 80 of it
+    // from its corner on; one at (-50, -30), 200 × 100 from (50, 30) on.
+    const auto shown = window(QSize(200, 100), green);
+    const auto whole = window(QSize(200, 100), green);
+    for (const auto& [corner, seen] :
+        { std::pair { QPoint(10, 20), QSize(190, 80) }, { QPoint(-50, -30), QSize(200, 100) } }) {
+        GifAnimator animator(shown.get());
+        animator.move(corner);
+        animator.load(path);
+        EXPECT_EQ(animator.size(), QSize(600, 400));
+        EXPECT_EQ(animator.picture().size(), seen * animator.devicePixelRatioF());
+        WholeFrame reference(whole.get(), frame);
+        reference.setGeometry(animator.geometry());
+        EXPECT_EQ(shown->grab().toImage(), whole->grab().toImage()) << corner.x();
+    }
+
+    // Shrunk after the load, what was seen is the same stretched; what lay
+    // out of sight then stays blank.
+    GifAnimator animator(shown.get());
+    animator.move(10, 20);
+    animator.load(path);
+    animator.resize(90, 60);
+    WholeFrame reference(whole.get(), frame);
+    reference.setGeometry(animator.geometry());
+    EXPECT_EQ(
+        shown->grab().toImage().copy(10, 20, 28, 12), whole->grab().toImage().copy(10, 20, 28, 12));
+
+    // Out of its window's sight nothing is kept, unless the window will grow
+    // to show it: then it looks as the whole frame would.
+    const auto narrow = window(QSize(100, 100), green);
+    GifAnimator unseen(narrow.get());
+    unseen.move(110, 20);
+    unseen.load(path);
+    EXPECT_TRUE(unseen.picture().isNull());
+    unseen.hide();
+    GifAnimator told(narrow.get());
+    told.move(110, 20);
+    told.setViewArea(QRect(0, 0, 300, 100));
+    told.load(path);
+    narrow->resize(300, 100);
+    const auto wide = window(QSize(300, 100), green);
+    WholeFrame wideReference(wide.get(), frame);
+    wideReference.setGeometry(told.geometry());
+    EXPECT_EQ(narrow->grab().toImage(), wide->grab().toImage());
+}
+
+TEST(GifAnimator, TwoHugeGifsStayWithinMemory)
+{
+    TempTree tree;
+    // The two animators of the open copies editor.
+    const auto shown = window(QSize(830, 356), green);
+    GifAnimator first(shown.get());
+    first.move(656, 40);
+    GifAnimator second(shown.get());
+    second.move(658, 208);
+    const std::string huge1 = tree.file("a.gif", gifDeclaring(16383, 16383));
+    const std::string huge2 = tree.file("b.gif", gifDeclaring(16383, 16383));
+    const long long refused = peakMemoryGrowth([&] {
+        EXPECT_FALSE(errorOf([&] { first.load(huge1); }).isEmpty());
+        EXPECT_FALSE(errorOf([&] { second.load(huge2); }).isEmpty());
+    });
+    EXPECT_GE(refused, 0);
+    EXPECT_LT(refused, 32 * MB);
+
+    // Within the bound each is decoded whole for a moment, then kept at the
+    // size of its part of the window: 174 × 316 and 172 × 148.
+    first.load(tree.file("c.gif", gifDeclaring(4096, 4096)));
+    second.load(tree.file("d.gif", gifDeclaring(4000, 4000)));
+    EXPECT_EQ(first.size(), QSize(4096, 4096));
+    EXPECT_EQ(second.size(), QSize(4000, 4000));
+    const qreal ratio = first.devicePixelRatioF();
+    EXPECT_EQ(first.picture().size(), QSize(174, 316) * ratio);
+    EXPECT_EQ(second.picture().size(), QSize(172, 148) * ratio);
 }

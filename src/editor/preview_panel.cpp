@@ -60,6 +60,11 @@ void TForm2::loadPicture(const Column& column, std::size_t pair)
     const QString shown = column.label->caption();
     const qsizetype length = shown.size();
     if (length >= 4 && shown.mid(length - 4, 3) == QStringLiteral("gif")) {
+        // The animator keeps only what can be seen of the picture: within the
+        // window as wide as the open panel makes it, open or not yet.
+        const bool closed = fsbitbtn4->text() == QStringLiteral(">>>");
+        column.animator->setViewArea(
+            QRect(0, 0, width() + (closed ? kSteps * kStepWidth : 0), height()));
         column.animator->load(column.label->path().value_or(std::string()));
         return;
     }

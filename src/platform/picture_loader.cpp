@@ -83,16 +83,60 @@ QImage fitInto(QImage image, QSize fitTo)
 
 // --- BMP, GIF and ICO through Qt's readers ----------------------------------
 
-// The logical screen a GIF's header declares: two little-endian 16-bit
-// numbers after "GIF87a" or "GIF89a". Read from the header's bytes alone;
-// Qt's reader would scan the whole file to give a size.
-QSize gifScreen(int fd)
+// How far into a GIF its first frame's descriptor is looked for.
+constexpr qsizetype kGifLookAhead = 64 * 1024;
+
+// The first frame's extent, from its left and top edges to its right and
+// bottom ones, read from the image descriptor that follows the header, the
+// global colour table and any extensions in the first kGifLookAhead bytes.
+// An empty size when the file does not show it there.
+QSize gifFrameExtent(int fd, const unsigned char* header)
 {
-    unsigned char header[10];
+    QByteArray bytes(kGifLookAhead, Qt::Uninitialized);
+    const ssize_t got = ::pread(fd, bytes.data(), std::size_t(bytes.size()), 0);
+    if (got <= 0)
+        return QSize();
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const qsizetype end = got;
+    qsizetype at = 13;
+    if (header[10] & 0x80)
+        at += 3 * (qsizetype(2) << (header[10] & 7));
+    // Extensions: "!", a label, then sub-blocks of a length byte each, up
+    // to an empty one. Each step moves forward, so this ends.
+    while (at + 1 < end && data[at] == '!') {
+        at += 2;
+        while (at < end && data[at] != 0)
+            at += data[at] + 1;
+        ++at;
+    }
+    if (at + 10 > end || data[at] != ',')
+        return QSize();
+    const auto word = [&](qsizetype i) { return int(data[at + i] | data[at + i + 1] << 8); };
+    return QSize(word(1) + word(5), word(3) + word(7));
+}
+
+// The size of the picture Qt's GIF reader decodes into: the logical screen
+// its header declares (two little-endian 16-bit numbers after "GIF87a" or
+// "GIF89a"); where a side of it is 0, the reader takes the first frame's
+// extent instead. Read from the first bytes alone, as Qt's reader would
+// scan the whole file to give a size; an empty size when they do not say.
+QSize gifCanvas(int fd)
+{
+    unsigned char header[13];
     if (::pread(fd, header, sizeof header, 0) != ssize_t(sizeof header)
         || std::memcmp(header, "GIF", 3) != 0)
         return QSize();
-    return QSize(header[6] | header[7] << 8, header[8] | header[9] << 8);
+    QSize canvas(header[6] | header[7] << 8, header[8] | header[9] << 8);
+    if (canvas.width() == 0 || canvas.height() == 0) {
+        const QSize frame = gifFrameExtent(fd, header);
+        if (frame.isEmpty())
+            return QSize();
+        if (canvas.width() == 0)
+            canvas.setWidth(frame.width());
+        if (canvas.height() == 0)
+            canvas.setHeight(frame.height());
+    }
+    return canvas;
 }
 
 // Qt's readers refuse to allocate more than QImageReader's allocation limit,
@@ -116,9 +160,9 @@ private:
 
 // Decodes the open file with Qt's reader for `format`, reading from the file
 // only what the reader asks for. The size the header declares decides how
-// much the reader may allocate; a size beyond the bound is refused before
-// anything is decoded. When the header does not say, the reader may
-// allocate up to the bound.
+// much the reader may allocate; a size beyond the bound (kMaxGifPixels for a
+// GIF, else kMaxPicturePixels) is refused before anything is decoded. When
+// the header does not say, the reader may allocate up to the bound.
 QImage decodeWithQt(int fd, const char* format)
 {
     QFile file;
@@ -128,13 +172,15 @@ QImage decodeWithQt(int fd, const char* format)
     // The name chose the decoder; a PNG called .bmp is not a BMP.
     reader.setAutoDetectImageFormat(false);
 
-    const QSize declared = std::strcmp(format, "gif") == 0 ? gifScreen(fd) : reader.size();
-    qint64 pixels = kMaxPicturePixels;
+    const bool gif = std::strcmp(format, "gif") == 0;
+    const qint64 bound = gif ? kMaxGifPixels : kMaxPicturePixels;
+    const QSize declared = gif ? gifCanvas(fd) : reader.size();
+    qint64 pixels = bound;
     // A BMP stored top down declares a negative height.
     if (declared.width() > 0 && declared.height() != 0) {
         const qint64 width = declared.width();
         const qint64 height = std::abs(qint64(declared.height()));
-        if (width * height > kMaxPicturePixels)
+        if (width * height > bound)
             throw Exception(tooLarge(width, height));
         pixels = width * height;
     }
@@ -163,17 +209,50 @@ struct JpegErrors {
     char warnings[kKeptWarnings][JMSG_LENGTH_MAX];
 };
 
+// The progress monitor and what it has counted so far.
+struct JpegProgress {
+    jpeg_progress_mgr base; // first: libjpeg hands back a pointer to it
+    bool multiScan;
+    int countedScan;
+    qint64 blocks;
+};
+
 struct JpegSession {
     jpeg_decompress_struct info;
     JpegErrors errors;
-    jpeg_progress_mgr progress;
+    JpegProgress progress;
 };
 static_assert(std::is_trivially_destructible_v<JpegSession>);
 
-// libjpeg's working memory: its whole-image buffers (those of a progressive
-// or multi-scan picture) must fit in it, as libjpeg here has no backing
-// store on disk.
-constexpr long kJpegMemory = long(kMaxPicturePixels * 4);
+// The bounds of a JPEG's decoding, measured on a two-core machine of these
+// (libjpeg-turbo 2.1.5, release build, another build running beside it):
+//
+// - A progressive or multi-scan picture is first read whole into libjpeg's
+//   coefficient buffer: 128 bytes per 8 × 8 block of every component, at
+//   full size whatever scale the output has. A 16384 × 16384 grey picture
+//   needs 512 MiB of it; a 48-megapixel 4:2:0 photo (8000 × 6000) 137 MiB
+//   and a 50-megapixel one 144 MiB. 160 MiB takes those photos (and a
+//   24-megapixel 4:4:4 one), refuses the 61-megapixel class, and keeps a
+//   hostile file, with the small output the picture boxes ask for, under
+//   200 MB (a 9000 × 9000 grey one, just within it, peaks at 162 MB).
+//   libjpeg here has no backing store on disk, so a buffer beyond it fails
+//   with JERR_NO_BACKING_STORE before it is allocated.
+//
+// - Every scan decodes every block of the components it holds, even when
+//   its data is a few bytes of end-of-band runs: such a scan repeated costs
+//   30–45 ns a block (2.1 billion blocks, a 16384 × 16384 grey file of 500
+//   scans, took 33–85 s), while real data costs about 150 ns a block and
+//   file bytes to match. Besides, the first touch of memory costs these
+//   machines about 2.9 ms a megabyte: a coefficient buffer near 160 MiB
+//   takes 0.46 s before its first scan is done. kMaxJpegBlocks of 10
+//   million blocks keeps the worst hostile file, grey 9000 × 9000 in many
+//   cheap scans, at about 0.8 s. Photos need less: the usual ten-scan
+//   progression of a 4:2:0 photo decodes 5.3 times its blocks (3 million
+//   for 6000 × 4000, 6 million for 8000 × 6000), and five more scans of
+//   the 48-megapixel one bring it to 9.8 million. A one-scan picture is not
+//   counted: it is decoded once, while its rows are read out, so its
+//   pixels bound its work.
+constexpr long kJpegMemory = 160L << 20;
 
 [[noreturn]] void jpegErrorExit(j_common_ptr info)
 {
@@ -190,16 +269,33 @@ constexpr long kJpegMemory = long(kMaxPicturePixels * 4);
     std::longjmp(errors->jump, 1);
 }
 
-// Called between the scans (and rows) that jpeg_start_decompress absorbs:
-// ends a file of too many scans the way an error would.
+// Called before each step of input that jpeg_start_decompress absorbs (a
+// scan's markers, a row of its blocks) and before each row read out: ends a
+// file of too many scans, or of too much work, the way an error would. A
+// scan's blocks are counted as soon as its header is in, before any of its
+// data is decoded.
 void jpegProgress(j_common_ptr common)
 {
     const auto* info = reinterpret_cast<j_decompress_ptr>(common);
-    if (info->input_scan_number <= kMaxJpegScans)
-        return;
     auto* errors = reinterpret_cast<JpegErrors*>(common->err);
+    if (info->input_scan_number > kMaxJpegScans) {
+        std::snprintf(errors->message, sizeof errors->message,
+            "Too many scans in the JPEG file (more than %d)", kMaxJpegScans);
+        std::longjmp(errors->jump, 1);
+    }
+    auto* progress = reinterpret_cast<JpegProgress*>(common->progress);
+    if (!progress->multiScan || info->input_scan_number == progress->countedScan)
+        return;
+    progress->countedScan = info->input_scan_number;
+    for (int i = 0; i < info->comps_in_scan; ++i) {
+        const jpeg_component_info* component = info->cur_comp_info[i];
+        progress->blocks += qint64(component->width_in_blocks) * component->height_in_blocks;
+    }
+    if (progress->blocks <= kMaxJpegBlocks)
+        return;
     std::snprintf(errors->message, sizeof errors->message,
-        "Too many scans in the JPEG file (more than %d)", kMaxJpegScans);
+        "The JPEG file takes too much work to decode (%d scans of a %ux%u picture)",
+        info->input_scan_number, info->image_width, info->image_height);
     std::longjmp(errors->jump, 1);
 }
 
@@ -229,13 +325,14 @@ JpegStart jpegStart(JpegSession* session, FILE* file, int fitWidth, int fitHeigh
         return JpegStart::Failed;
     jpeg_create_decompress(&session->info);
     session->info.mem->max_memory_to_use = kJpegMemory;
-    session->progress.progress_monitor = jpegProgress;
-    session->info.progress = &session->progress;
+    session->progress.base.progress_monitor = jpegProgress;
+    session->info.progress = &session->progress.base;
     jpeg_stdio_src(&session->info, file);
     jpeg_read_header(&session->info, TRUE);
     // Nothing is allocated for the picture yet: the header alone decides.
     if (qint64(session->info.image_width) * session->info.image_height > kMaxPicturePixels)
         return JpegStart::TooLarge;
+    session->progress.multiScan = jpeg_has_multiple_scans(&session->info);
     switch (session->info.jpeg_color_space) {
     case JCS_GRAYSCALE:
         session->info.out_color_space = JCS_GRAYSCALE;
@@ -405,7 +502,7 @@ GifPicture loadGif(const std::string& path)
     const fs::Descriptor file = openChecked(path);
     GifPicture gif;
     gif.firstFrame = decodeWithQt(file.get(), "gif");
-    gif.screen = gifScreen(file.get());
+    gif.screen = gifCanvas(file.get());
     if (gif.screen.isEmpty())
         gif.screen = gif.firstFrame.size();
     return gif;
