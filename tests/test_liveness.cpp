@@ -34,8 +34,10 @@ protected:
     void SetUp() override
     {
         FormsTest::SetUp();
-        // Measuring and identifying run ahead on workers, as in the program.
+        // Reading directories, measuring and identifying run ahead on
+        // workers, as in the program.
         form1->measureThreads = 2;
+        form1->readAhead = true;
     }
     void TearDown() override
     {
@@ -162,4 +164,31 @@ TEST_F(Liveness, StopDuringAReadThatNeverReturnsEndsTheSearchAtOnce)
     EXPECT_EQ(form1->ListBox2.size(), 1u);
     EXPECT_TRUE(form2->isVisible());
     EXPECT_EQ(fileSystem.busy.load(), 1);
+}
+
+TEST_F(Liveness, StopWhileADirectoryReadNeverReturnsEndsTheSearchAtOnce)
+{
+    // The share stops answering in the middle of the walk: the window keeps
+    // its events, Stop ends the search with what was collected before, and
+    // the next search runs while the read is still stuck.
+    TempTree tree;
+    tree.file("x.txt", "x"); // the root's own files come before its folders
+    tree.file("b/inner/y.txt", "y");
+    fileSystem.hangingDirectories = { tree.path("b") };
+    const Watched watched = search(tree.root(), form1->CheckBox3, milliseconds(300));
+    ASSERT_TRUE(watched.stopToEnd);
+    EXPECT_LT(*watched.stopToEnd, kLive) << shown(*watched.stopToEnd);
+    EXPECT_LT(watched.longestGap, kLive) << shown(watched.longestGap);
+    EXPECT_FALSE(form1->searching());
+    EXPECT_FALSE(form2->isVisible());
+    ASSERT_EQ(form1->ListBox1.size(), 1u);
+    EXPECT_EQ(form1->ListBox1[0], tree.path("x.txt"));
+    EXPECT_EQ(form1->StatusBar1->text(), "    Идет сканирование каталога");
+
+    TempTree other;
+    other.file("a/z.txt", "same");
+    other.file("b/z.txt", "same");
+    search(other.root(), form1->CheckBox3);
+    EXPECT_EQ(form1->ListBox2.size(), 1u);
+    EXPECT_TRUE(form2->isVisible());
 }

@@ -117,6 +117,9 @@ public:
     // Threads that measure candidates ahead of the size pass (none: each is
     // measured at its turn, as tests that act between two want).
     unsigned measureThreads = search::measuringThreads();
+    // Whether directories are read on a worker ahead of the collection (not:
+    // each at its turn, as tests that act between two want).
+    bool readAhead = true;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -34,11 +34,20 @@ enum class CollectOutcome { Completed, Stopped };
 // be read contributes nothing. `progress` gets (Collecting, directories
 // entered, 0) at the start of every directory, the root included; when it
 // answers false the collection stops there and reports Stopped.
+//
+// With `readAhead`, the directories are read on a worker thread, in the
+// same order, a bounded number ahead of the caller, and the caller runs
+// `progress` every few tens of milliseconds while it waits for one: a share
+// slow to answer, or one that stops answering, never holds the caller, and
+// a Stop ends the walk at once, leaving the worker to end on its own
+// (`fileSystem` must outlive it). Without, each directory is read at its
+// turn on the calling thread.
 class Collector {
 public:
-    Collector(fs::FileSystem& fileSystem, FileLister& lister)
+    Collector(fs::FileSystem& fileSystem, FileLister& lister, bool readAhead = false)
         : fs_(fileSystem)
         , lister_(lister)
+        , readAhead_(readAhead)
     {
     }
 
@@ -48,7 +57,7 @@ public:
 private:
     fs::FileSystem& fs_;
     FileLister& lister_;
-    fs::DirListing listing_;
+    const bool readAhead_;
 };
 
 } // namespace qevra::search

@@ -138,7 +138,7 @@ void TForm1::DirSize(const std::string& dir)
         for (const QString& mask : search::masksFor(proComboBox1->currentText()))
             ownMasks.emplace_back(mask);
     }
-    search::Collector collector(services_.fileSystem, FileListBox1);
+    search::Collector collector(services_.fileSystem, FileListBox1, readAhead);
     const auto outcome
         = collector.collect(dir, request_ ? request_->masks : ownMasks, ListBox1, *this);
     if (outcome == search::CollectOutcome::Stopped)

@@ -12,18 +12,6 @@
 
 namespace qevra::testing {
 
-bool HookedFileSystem::readDirectory(const std::string& dir, fs::DirListing& out)
-{
-    reads.push_back(dir);
-    if (onReadDirectory)
-        onReadDirectory(dir);
-    if (unreadable.count(dir)) {
-        out.clear();
-        return false;
-    }
-    return real().readDirectory(dir, out);
-}
-
 namespace {
 
 // Counts a call in progress for as long as it lives.
@@ -68,6 +56,23 @@ struct HookedFileSystem::Gate {
     std::condition_variable opened;
     bool open = false;
 };
+
+bool HookedFileSystem::readDirectory(const std::string& dir, fs::DirListing& out)
+{
+    const Busy counted(busy);
+    if (const int delay = metadataDelayMs.load(); delay > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    if (hangingDirectories.count(dir))
+        gate()->wait();
+    reads.push_back(dir);
+    if (onReadDirectory)
+        onReadDirectory(dir);
+    if (unreadable.count(dir)) {
+        out.clear();
+        return false;
+    }
+    return real().readDirectory(dir, out);
+}
 
 std::shared_ptr<HookedFileSystem::Gate> HookedFileSystem::gate()
 {
@@ -230,10 +235,11 @@ void FormsTest::SetUp()
     form1 = &program->Form1;
     form2 = &program->Form2;
     about = &program->AboutBox;
-    // Every events step runs, and each candidate is measured at its turn,
-    // so that tests do not depend on timing.
+    // Every events step runs, and each directory is read and each candidate
+    // measured at its turn, so that tests do not depend on timing.
     form1->pump.setInterval(std::chrono::milliseconds(0));
     form1->measureThreads = 0;
+    form1->readAhead = false;
     form1->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form1));
 }

@@ -57,12 +57,14 @@ public:
     std::map<std::string, std::int64_t> reportedSizes;
 
     // A share that takes this many milliseconds for every look at a file
-    // (measuring and examining).
+    // (measuring and examining) and every directory read.
     std::atomic<int> metadataDelayMs { 0 };
     // Paths whose reads wait until the gate opens, as on a share that stopped
     // answering. The gate opens by itself after `hangLimit`, so that a
     // failing test ends rather than hangs.
     std::set<std::string> hangingReads;
+    // Directories whose reading waits at the same gate.
+    std::set<std::string> hangingDirectories;
     std::chrono::milliseconds hangLimit { 20000 };
     void openGate();
     // Calls in progress on the real file system behind the hooks, from any
