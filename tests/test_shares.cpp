@@ -8,11 +8,13 @@
 #include "search/collector.h"
 #include "search/content_stage.h"
 #include "search/measuring.h"
+#include "search/pairing.h"
 #include "support/pass_through.h"
 #include "support/temp_tree.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -231,3 +233,45 @@ TEST(Shares, MeasuringOnASlowShareKeepsTheCallerBusyAndStopsAtOnce)
 }
 
 #endif
+
+TEST(Shares, SparseFilesOfSizesChosenToCollideCostWhatOtherFilesCost)
+{
+    // Sizes cost nothing to choose: a sparse file of two petabytes takes no
+    // disk on tmpfs. These all fell on one place of a table hashed by a
+    // fixed multiplier (its bits from 32 up), so that each file measured
+    // walked every earlier one.
+    TempTree tree;
+    const std::string base = tree.dir("base");
+    const int status = qevra::testing::inMountNamespace([&] {
+        if (::mount("qevra-test", base.c_str(), "tmpfs", 0, "mode=0755") != 0)
+            return kChildSkipped;
+        constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+        std::uint64_t inverse = kMultiplier;
+        for (int i = 0; i < 6; ++i)
+            inverse *= 2 - kMultiplier * inverse;
+        constexpr std::uint32_t kFiles = 3000;
+        search::PathList candidates;
+        for (std::uint32_t v = 0; v < kFiles; ++v) {
+            // The last two share a size, and so pair.
+            const std::uint64_t size = (inverse * std::min(v, kFiles - 2)) & ((1ull << 51) - 1);
+            const std::string path = base + "/f" + std::to_string(v);
+            std::ofstream(path).close();
+            CHECK_IN_CHILD(::truncate(path.c_str(), off_t(size)) == 0);
+            candidates.append(path);
+        }
+        search::StampList stamps;
+        search::ProgressFunction goOn({});
+        CHECK_IN_CHILD(
+            search::measureCandidates(fs::realFileSystem(), candidates, stamps, goOn, {}, 2));
+        search::KeyPairer pairer;
+        std::vector<search::Row> rows;
+        for (std::uint32_t i = 0; i < kFiles; ++i)
+            pairer.add(i, std::uint64_t(stamps[i].size), candidates, stamps, rows);
+        CHECK_IN_CHILD((rows == std::vector<search::Row> { { kFiles - 2, kFiles - 1 } }));
+        CHECK_IN_CHILD(pairer.probes() < std::uint64_t(kFiles) * 8);
+        return 0;
+    });
+    if (status == kChildSkipped)
+        GTEST_SKIP() << "the kernel refuses a private tmpfs here";
+    EXPECT_EQ(status, 0);
+}
