@@ -3,13 +3,15 @@ JOBS ?= $(shell nproc)
 RELEASE_DIR := build/release
 TEST_DIR := build/test
 TSAN_DIR := build/tsan
+RELEASE_TEST_DIR := build/release-tests
 TOOLS_DIR := build/tools
 PACKAGE_DIR := build/package
 PREFIX ?= /usr/local
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null || find src tests bench tools -name '*.cpp' -o -name '*.h')
 
 # Renders the windows offscreen into docs/screenshots.
-.PHONY: screenshots all deps build run test test-build tsan-build check-format format bench install package clean
+.PHONY: screenshots all deps build run test test-build tsan-build release-test-build check-format \
+	format bench install package clean
 
 all: build
 
@@ -25,7 +27,7 @@ deps:
 build: deps
 	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DQEVRA_TESTS=OFF -DQEVRA_BENCH=OFF \
 		-DQEVRA_TOOLS=OFF
-	cmake --build $(RELEASE_DIR) -j$(JOBS) --target qevra
+	cmake --build $(RELEASE_DIR) -j$(JOBS) --target qevra qevra-find
 
 run: build
 	$(RELEASE_DIR)/src/qevra
@@ -40,7 +42,13 @@ tsan-build: deps
 		-DQEVRA_BENCH=OFF
 	cmake --build $(TSAN_DIR) -j$(JOBS)
 
-test: test-build tsan-build check-format
+# Every build type builds under -Werror: the optimised one with its tests and
+# benchmarks too (GCC warns differently once it inlines).
+release-test-build: deps
+	cmake -S . -B $(RELEASE_TEST_DIR) -DCMAKE_BUILD_TYPE=Release -DQEVRA_BENCH=ON
+	cmake --build $(RELEASE_TEST_DIR) -j$(JOBS)
+
+test: test-build tsan-build release-test-build check-format
 	cd $(TEST_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
 	cd $(TSAN_DIR) && ctest --output-on-failure -j$(JOBS)
 

@@ -17,7 +17,8 @@
 # search must read) with many reads in flight, and ours should stay within
 # 1.2 x of that.
 #
-# Ours is build/bench/bench/qevra-bench unless QEVRA_BENCH names another;
+# Ours is qevra-find --content, a whole process as the peers are,
+# build/bench/src/qevra-find unless QEVRA_FIND names another;
 # missing tools are installed with apt-get.
 set -euo pipefail
 
@@ -41,12 +42,11 @@ if ! [[ $runs =~ ^[1-9][0-9]*$ ]]; then
     exit 2
 fi
 here=$(cd "$(dirname "$0")" && pwd)
-ours=${QEVRA_BENCH:-$here/../build/bench/bench/qevra-bench}
+ours=${QEVRA_FIND:-$here/../build/bench/src/qevra-find}
 if [[ ! -x $ours ]]; then
-    echo "$ours not found; build with -DQEVRA_BENCH=ON first" >&2
+    echo "$ours not found; build it first (make bench)" >&2
     exit 2
 fi
-export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
 missing=()
 for tool in jdupes fdupes rmlint rdfind; do

@@ -17,12 +17,12 @@
 
 #include "app/main_window.h"
 #include "app/startup.h"
+#include "app/stop_flag.h"
 #include "editor/copies_editor.h"
 #include "fs/file_system.h"
 #include "platform/application.h"
 #include "platform/services.h"
 #include "search/pairing.h"
-#include "search/stop_flag.h"
 
 #include <QCoreApplication>
 #include <QTest>

@@ -1,12 +1,14 @@
-// Runs one search through the main window, offscreen, as the search button
-// does, and prints its figures:
+// Runs one search through the engine, without a window (or, with --window,
+// through the main window, offscreen, as the search button does), and
+// prints its figures:
 //
 //   qevra-bench --dir DIR [--dir DIR2 ...] --ext TEXT --criterion name|size|content
-//               [--rows FILE] [--no-collect] [--max-pass S] [--max-memory MB]
+//               [--window] [--rows FILE] [--no-collect] [--max-pass S] [--max-memory MB]
 //
-// The roots are chosen through the folder dialog's seam (the first with
-// "Выбрать каталог", the others with "Добавить каталог"), the extension text
-// typed into its box, the criterion's box clicked, then the search button.
+// Through the window, the roots are chosen through the folder dialog's seam
+// (the first with "Выбрать каталог", the others with "Добавить каталог"), the
+// extension text typed into its box, the criterion's box clicked, then the
+// search button.
 // Before the search, unless --no-collect, the candidates are collected twice
 // on their own: the first run warms the cache, the second gives the
 // collection's time, which the search's total time less it leaves for the
@@ -24,6 +26,8 @@
 #include "editor/copies_editor.h"
 #include "platform/application.h"
 #include "platform/services.h"
+#include "search/masks.h"
+#include "search/search.h"
 
 #include <QCoreApplication>
 #include <QTest>
@@ -52,17 +56,19 @@ struct Options {
     bool collectFirst = true;
     std::optional<double> maxPass;
     std::optional<double> maxMemory;
+    bool window = false;
 };
 
 void printUsage(std::FILE* to)
 {
     std::fprintf(to,
         "usage: qevra-bench --dir DIR [--dir DIR2 ...] --ext TEXT"
-        " --criterion name|size|content [--rows FILE] [--no-collect]\n"
-        "                   [--max-pass S] [--max-memory MB]\n"
+        " --criterion name|size|content [--window] [--rows FILE]\n"
+        "                   [--no-collect] [--max-pass S] [--max-memory MB]\n"
         "  --dir DIR        a root of the search (repeat for more)\n"
         "  --ext TEXT       the extension text, as typed into its box (\"*\" for all)\n"
         "  --criterion C    name, size or content\n"
+        "  --window         through the main window, offscreen (else the engine alone)\n"
         "  --rows FILE      write every row: first path, NUL, second path, NUL\n"
         "  --no-collect     skip the separate collection before the search\n"
         "  --max-pass S     goal: the search less the collection within S seconds\n"
@@ -81,6 +87,10 @@ bool parseOptions(int argc, char** argv, Options& options, bool& help)
         }
         if (arg == "--no-collect") {
             options.collectFirst = false;
+            continue;
+        }
+        if (arg == "--window") {
+            options.window = true;
             continue;
         }
         if (arg != "--dir" && arg != "--ext" && arg != "--criterion" && arg != "--rows"
@@ -201,12 +211,12 @@ double secondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-bool writeRows(const qevra::TForm1& form, const std::string& path)
+bool writeRows(const qevra::search::Results& results, const std::string& path)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    for (std::size_t r = 0; r < form.ListBox2.size() && out; ++r) {
-        const std::string_view first = form.ListBox2[r];
-        const std::string_view second = form.ListBox3[r];
+    for (std::size_t r = 0; r < results.first.size() && out; ++r) {
+        const std::string_view first = results.first[r];
+        const std::string_view second = results.second[r];
         out.write(first.data(), std::streamsize(first.size()));
         out.put('\0');
         out.write(second.data(), std::streamsize(second.size()));
@@ -229,6 +239,122 @@ const char* criterionName(Criterion criterion)
     return "?";
 }
 
+// What one search came to, through either door.
+struct Measured {
+    double firstCollectSeconds = -1;
+    double collectSeconds = -1;
+    std::size_t collected = 0;
+    double searchSeconds = -1;
+    const qevra::search::Results* results = nullptr;
+    bool editorShown = false;
+};
+
+// The engine's search as a front end without a window runs it: every
+// warning on standard error, no stop.
+class Quiet final : public qevra::search::SearchObserver {
+public:
+    bool step(qevra::search::Phase, std::uint64_t, std::uint64_t) override { return true; }
+    void warning(const qevra::search::Warning& warning) override
+    {
+        std::fprintf(stderr, "warning: %s: %s\n", warning.path.c_str(), warning.what.c_str());
+    }
+};
+
+qevra::Criterion criterionOf(Criterion criterion)
+{
+    return criterion == Criterion::Name ? qevra::Criterion::Name
+        : criterion == Criterion::Size  ? qevra::Criterion::Size
+                                        : qevra::Criterion::Content;
+}
+
+// Through the engine alone: the collection twice on its own, then the
+// whole search.
+bool throughEngine(const Options& options, qevra::search::Results& results, Measured& measured)
+{
+    qevra::search::SearchRequest request;
+    request.roots = options.dirs;
+    request.extensionText = QString::fromUtf8(options.ext.c_str());
+    for (const QString& mask : qevra::search::masksFor(request.extensionText))
+        request.masks.emplace_back(mask);
+    request.criterion = criterionOf(*options.criterion);
+    request.options.stopAtUnmeasurable = false;
+    Quiet quiet;
+    if (options.collectFirst) {
+        for (int run = 0; run < 2; ++run) {
+            qevra::search::Results scratch;
+            const Clock::time_point start = Clock::now();
+            for (const std::string& dir : options.dirs)
+                qevra::search::collectRoot(
+                    request, qevra::fs::realFileSystem(), dir, scratch, quiet);
+            (run == 0 ? measured.firstCollectSeconds : measured.collectSeconds)
+                = secondsSince(start);
+            measured.collected = scratch.candidates.size();
+        }
+    }
+    const Clock::time_point start = Clock::now();
+    qevra::search::run(request, qevra::fs::realFileSystem(), results, quiet);
+    measured.searchSeconds = secondsSince(start);
+    measured.results = &results;
+    return true;
+}
+
+// Through the main window, offscreen, exactly as the search button runs it.
+bool throughWindow(
+    const Options& options, qevra::Program& program, QueuedFolders& folders, Measured& measured)
+{
+    qevra::TForm1& form = program.Form1;
+    form.show();
+    QCoreApplication::processEvents();
+
+    // The roots, as a user picks them.
+    folders.queue.assign(options.dirs.begin(), options.dirs.end());
+    QTest::mouseClick(form.xpButton1, Qt::LeftButton);
+    for (std::size_t i = 1; i < options.dirs.size(); ++i)
+        QTest::mouseClick(form.xpButton2, Qt::LeftButton);
+    if (form.ListBox4.toVector() != options.dirs) {
+        std::fprintf(stderr, "the roots did not reach the main window\n");
+        return false;
+    }
+
+    const QString ext = QString::fromUtf8(options.ext.c_str());
+    form.proComboBox1->setEditText(ext);
+    if (form.proComboBox1->currentText() != ext) {
+        std::fprintf(stderr, "the extension box holds \"%s\"\n",
+            form.proComboBox1->currentText().toUtf8().constData());
+        return false;
+    }
+    qevra::controls::TxpCheckBox* box = *options.criterion == Criterion::Content ? form.checkbox1
+        : *options.criterion == Criterion::Name                                  ? form.CheckBox2
+                                                                                 : form.CheckBox3;
+    box->click();
+    if (!box->isChecked()) {
+        std::fprintf(stderr, "the criterion box is not checked\n");
+        return false;
+    }
+
+    // The collection alone, through the main window's own routine: once to
+    // warm the cache, once more for its time. The list is released after
+    // each, so that the search grows it afresh as a first search would.
+    if (options.collectFirst) {
+        for (int run = 0; run < 2; ++run) {
+            const Clock::time_point start = Clock::now();
+            for (const std::string& dir : options.dirs)
+                form.DirSize(dir);
+            (run == 0 ? measured.firstCollectSeconds : measured.collectSeconds)
+                = secondsSince(start);
+            measured.collected = form.ListBox1.size();
+            form.ListBox1.release();
+        }
+    }
+    const Clock::time_point start = Clock::now();
+    QTest::mouseClick(form.xpButton3, Qt::LeftButton);
+    measured.searchSeconds = secondsSince(start);
+    QCoreApplication::processEvents();
+    measured.results = &form.results;
+    measured.editorShown = program.Form2.isVisible();
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -248,73 +374,32 @@ int main(int argc, char** argv)
     qevra::platform::Services services(
         qevra::fs::realFileSystem(), boxes, folders, qevra::platform::realServices().desktop);
     qevra::Application::setServices(&services);
-
     qevra::Program program(services);
-    qevra::TForm1& form = program.Form1;
-    form.show();
-    QCoreApplication::processEvents();
 
-    // The roots, as a user picks them.
-    folders.queue.assign(options.dirs.begin(), options.dirs.end());
-    QTest::mouseClick(form.xpButton1, Qt::LeftButton);
-    for (std::size_t i = 1; i < options.dirs.size(); ++i)
-        QTest::mouseClick(form.xpButton2, Qt::LeftButton);
-    if (form.ListBox4.toVector() != options.dirs) {
-        std::fprintf(stderr, "the roots did not reach the main window\n");
-        return 1;
-    }
-
-    const QString ext = QString::fromUtf8(options.ext.c_str());
-    form.proComboBox1->setEditText(ext);
-    if (form.proComboBox1->currentText() != ext) {
-        std::fprintf(stderr, "the extension box holds \"%s\"\n",
-            form.proComboBox1->currentText().toUtf8().constData());
-        return 1;
-    }
-    qevra::controls::TxpCheckBox* box = *options.criterion == Criterion::Content ? form.checkbox1
-        : *options.criterion == Criterion::Name                                  ? form.CheckBox2
-                                                                                 : form.CheckBox3;
-    box->click();
-    if (!box->isChecked()) {
-        std::fprintf(stderr, "the criterion box is not checked\n");
-        return 1;
-    }
-
-    // The collection alone, through the main window's own routine: once to
-    // warm the cache, once more for its time. The list is released after
-    // each, so that the search grows it afresh as a first search would.
-    double firstCollectSeconds = -1;
-    double collectSeconds = -1;
-    std::size_t collected = 0;
-    if (options.collectFirst) {
-        for (int run = 0; run < 2; ++run) {
-            const Clock::time_point start = Clock::now();
-            for (const std::string& dir : options.dirs)
-                form.DirSize(dir);
-            (run == 0 ? firstCollectSeconds : collectSeconds) = secondsSince(start);
-            collected = form.ListBox1.size();
-            form.ListBox1.release();
-        }
-    }
     const double beforeMB = statusMegabytes("VmRSS");
     const long long readBefore = ioCounter("rchar");
     const long long readCallsBefore = ioCounter("syscr");
-
-    // The search, as the button runs it.
-    const Clock::time_point searchStart = Clock::now();
-    QTest::mouseClick(form.xpButton3, Qt::LeftButton);
-    const double searchSeconds = secondsSince(searchStart);
-    QCoreApplication::processEvents();
+    Measured measured;
+    qevra::search::Results engineResults;
+    if (!(options.window ? throughWindow(options, program, folders, measured)
+                         : throughEngine(options, engineResults, measured)))
+        return 1;
+    const qevra::search::Results& results = *measured.results;
+    const double firstCollectSeconds = measured.firstCollectSeconds;
+    const double collectSeconds = measured.collectSeconds;
+    const std::size_t collected = measured.collected;
+    const double searchSeconds = measured.searchSeconds;
 
     const long long readBytes = ioCounter("rchar") - readBefore;
     const long long readCalls = ioCounter("syscr") - readCallsBefore;
-    const std::size_t candidates = form.ListBox1.size();
-    const std::size_t rows = form.ListBox2.size();
+    const std::size_t candidates = results.candidates.size();
+    const std::size_t rows = results.first.size();
     const double peakMB = statusMegabytes("VmHWM");
     const double rssMB = statusMegabytes("VmRSS");
 
-    std::printf("search: criterion %s, extension \"%s\", %zu root(s)\n",
-        criterionName(*options.criterion), options.ext.c_str(), options.dirs.size());
+    std::printf("search: criterion %s, extension \"%s\", %zu root(s), %s\n",
+        criterionName(*options.criterion), options.ext.c_str(), options.dirs.size(),
+        options.window ? "through the main window" : "through the engine");
     std::printf("candidates %zu\n", candidates);
     std::printf("rows %zu\n", rows);
     std::printf("search seconds %.3f\n", searchSeconds);
@@ -328,7 +413,8 @@ int main(int argc, char** argv)
         beforeMB, rssMB);
     std::printf("read by the search MB %.1f in %lld calls (rchar, syscr)\n",
         static_cast<double>(readBytes) / 1e6, readCalls);
-    std::printf("editor shown %s\n", program.Form2.isVisible() ? "yes" : "no");
+    if (options.window)
+        std::printf("editor shown %s\n", measured.editorShown ? "yes" : "no");
     for (const QString& message : boxes.messages)
         std::printf("message: %s\n", message.toUtf8().constData());
 
@@ -337,7 +423,7 @@ int main(int argc, char** argv)
         std::printf("error: %s\n", error.toUtf8().constData());
 
     if (!options.rowsFile.empty()) {
-        if (writeRows(form, options.rowsFile)) {
+        if (writeRows(results, options.rowsFile)) {
             std::printf("rows written to %s\n", options.rowsFile.c_str());
         } else {
             std::fprintf(stderr, "cannot write %s\n", options.rowsFile.c_str());

@@ -1,8 +1,8 @@
 // What a screen reader finds in the windows: roles, names, states and
 // values of the controls, and the press and toggle actions, which run the
 // same code as a click.
+#include "app/stop_flag.h"
 #include "controls/accessibility.h"
-#include "search/stop_flag.h"
 #include "support/form_fixture.h"
 
 #include <QAccessible>
@@ -90,8 +90,8 @@ TEST_F(Accessibility, PressRunsTheButtonsClickThroughTheEventLoop)
     EXPECT_TRUE(about->isVisible());
 
     act(form1->fsBitBtn4, press);
-    EXPECT_NE(search::StopFlag, 0);
-    search::StopFlag = 0;
+    EXPECT_NE(StopFlag, 0);
+    StopFlag = 0;
 
     // A handler's silent abort ends the command as after a click: its
     // message shows, and nothing escapes to the caller.

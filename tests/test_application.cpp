@@ -2,10 +2,10 @@
 // lifecycle.
 #include "about/about_box.h"
 #include "app/startup.h"
+#include "app/stop_flag.h"
 #include "base/exceptions.h"
 #include "controls/progress_bar.h"
 #include "platform/services.h"
-#include "search/stop_flag.h"
 #include "support/doubles.h"
 
 #include <QApplication>
@@ -276,5 +276,5 @@ TEST(StartUp, CreatesTheMainWindowThenTheHiddenEditorAndAboutBox)
     EXPECT_EQ(program.Form1.aboutBox(), &program.AboutBox);
     EXPECT_FALSE(program.Form2.isVisible());
     EXPECT_FALSE(program.AboutBox.isVisible());
-    EXPECT_EQ(search::StopFlag, 0);
+    EXPECT_EQ(StopFlag, 0);
 }

@@ -7,6 +7,7 @@
 #include "search/measuring.h"
 #include "search/work_ahead.h"
 #include "search/work_queue.h"
+#include "support/temp_tree.h"
 
 #include <gtest/gtest.h>
 
@@ -260,7 +261,7 @@ PathList numbered(int count)
 {
     PathList list;
     for (int i = 0; i < count; ++i)
-        list.append("/" + std::to_string(i));
+        list.append(qevra::testing::numbered("/", i));
     return list;
 }
 

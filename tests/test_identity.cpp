@@ -292,7 +292,7 @@ TEST_F(Identity, GroupsDeletedColumnByColumnKeepOneCopy)
                 TempTree tree;
                 std::vector<std::string> files;
                 for (int k = 0; k < count; ++k)
-                    files.push_back(tree.file("d" + std::to_string(k) + "/copy.txt", "same"));
+                    files.push_back(tree.file(numbered("d", k, "/copy.txt"), "same"));
                 search({ tree.root() }, criterion);
                 ASSERT_FALSE(rows().empty());
                 click(firstColumnFirst ? form2->xpButton3 : form2->xpButton6);

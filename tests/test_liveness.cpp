@@ -105,7 +105,7 @@ TEST_F(Liveness, ASizeSearchOnASlowShareStaysLiveAndStopsAtOnce)
     // seconds, all of them without events, and Stop waited for it.
     TempTree tree;
     for (int i = 0; i < 400; ++i)
-        tree.file("d" + std::to_string(i % 4) + "/f" + std::to_string(i) + ".txt", "x");
+        tree.file(numbered("d", i % 4, "/") + numbered("f", i, ".txt"), "x");
     fileSystem.metadataDelayMs = 20;
     const Watched watched = search(tree.root(), form1->CheckBox3, milliseconds(1000));
     ASSERT_TRUE(watched.stopToEnd);

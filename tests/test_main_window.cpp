@@ -1,6 +1,7 @@
 // The main window driven through real input: directory choice, criteria,
 // hints, the search command's checks, the collection, Stop and the guard
 // against a second search.
+#include "app/startup.h"
 #include "support/form_fixture.h"
 #include "support/temp_tree.h"
 
@@ -10,6 +11,8 @@
 #include <QPainter>
 #include <QTimer>
 #include <QToolTip>
+#include <climits>
+#include <cstdlib>
 
 using namespace qevra;
 using namespace qevra::testing;
@@ -66,7 +69,7 @@ TEST_F(MainWindow, StartsInItsDesignedState)
     EXPECT_EQ(f.ProgressBar1->minimum(), 1);
     EXPECT_EQ(f.ProgressBar1->maximum(), 100);
     EXPECT_TRUE(f.ListBox4.empty());
-    EXPECT_EQ(search::StopFlag, 0);
+    EXPECT_EQ(StopFlag, 0);
     EXPECT_FALSE(form2->isVisible());
     EXPECT_FALSE(about->isVisible());
 }
@@ -113,6 +116,41 @@ TEST_F(MainWindow, AddingBeforeChoosingAsksForTheMainDirectory)
     EXPECT_TRUE(folders().prompts.empty());
     EXPECT_EQ(form1->Label2->text(), "не выбран");
     EXPECT_TRUE(form1->ListBox4.empty());
+}
+
+TEST_F(MainWindow, DirectoriesOnTheCommandLineAreChosenAsTheButtonsWould)
+{
+    // qevra DIR...: each directory as the folder dialog answers it (its
+    // canonical path), the first chosen, the others added; what is no
+    // directory is left out, and an unknown option is a mistake.
+    TempTree tree;
+    const std::string a = tree.dir("a");
+    const std::string b = tree.dir("b");
+    tree.file("file.txt");
+    tree.link("link", a);
+    std::vector<std::string> leftOut;
+    std::string wrong;
+    const auto dirs
+        = directoriesFromArguments({ tree.root() + "/./a", "--", tree.path("link"),
+                                       tree.path("file.txt"), tree.path("none"), "-b", b },
+            leftOut, wrong);
+    EXPECT_TRUE(wrong.empty());
+    EXPECT_EQ(
+        leftOut, (std::vector<std::string> { tree.path("file.txt"), tree.path("none"), "-b" }));
+    char real[PATH_MAX];
+    ASSERT_TRUE(::realpath(tree.root().c_str(), real));
+    const std::string root = real;
+    EXPECT_EQ(dirs, (std::vector<std::string> { root + "/a", root + "/a", root + "/b" }));
+
+    qevra::chooseDirectories(*form1, dirs);
+    EXPECT_EQ(form1->ListBox4.toVector(), dirs);
+    EXPECT_EQ(form1->Label2->text(),
+        QString::fromStdString(root + "/a + " + root + "/a + " + root + "/b"));
+    EXPECT_TRUE(boxes().messages.empty());
+
+    leftOut.clear();
+    EXPECT_TRUE(directoriesFromArguments({ a, "--bogus" }, leftOut, wrong).empty());
+    EXPECT_EQ(wrong, "--bogus");
 }
 
 TEST_F(MainWindow, ChoosingAndAddingDirectoriesBuildsTheRootList)
@@ -369,13 +407,13 @@ TEST_F(MainWindow, StopWhileIdleEndsTheNextSearchAtItsFirstDirectory)
     f.ListBox1.append("/previous");
 
     click(f.fsBitBtn4);
-    EXPECT_EQ(search::StopFlag, -1);
+    EXPECT_EQ(StopFlag, -1);
     EXPECT_EQ(f.StatusBar1->text(), "");
 
     click(f.xpButton3);
     EXPECT_TRUE(f.ListBox1.empty());
     EXPECT_EQ(f.StatusBar1->text(), "    Идет сканирование каталога");
-    EXPECT_EQ(search::StopFlag, 0);
+    EXPECT_EQ(StopFlag, 0);
     EXPECT_FALSE(form2->isVisible());
     EXPECT_TRUE(boxes().messages.empty());
     EXPECT_TRUE(boxes().errors.empty());
@@ -409,7 +447,7 @@ TEST_F(MainWindow, StopDuringTheCollectionKeepsWhatWasCollected)
         candidates(f), (std::vector<std::string> { tree.path("a.txt"), tree.path("s/b.txt") }));
     EXPECT_EQ(f.StatusBar1->text(), "    Идет сканирование каталога");
     EXPECT_EQ(f.ProgressBar1->position(), 7);
-    EXPECT_EQ(search::StopFlag, 0);
+    EXPECT_EQ(StopFlag, 0);
     EXPECT_FALSE(form2->isVisible());
     EXPECT_TRUE(boxes().messages.empty());
     EXPECT_TRUE(boxes().errors.empty());

@@ -271,8 +271,10 @@ TEST(PairByName, EachOuterCandidateGetsItsNamesakesInAscendingOrder)
     std::vector<Row> rows;
     std::vector<std::pair<std::size_t, std::size_t>> outerSteps; // (i, rows written before it)
     StampList stamps;
-    pairByName(candidates, {}, rows, stamps,
-        [&](std::size_t i) { outerSteps.emplace_back(i, rows.size()); });
+    pairByName(candidates, {}, rows, stamps, [&](std::size_t i) {
+        outerSteps.emplace_back(i, rows.size());
+        return true;
+    });
 
     EXPECT_EQ(
         rows, (std::vector<Row> { { 2, 0 }, { 3, 0 }, { 0, 2 }, { 3, 2 }, { 0, 3 }, { 2, 3 } }));
@@ -309,12 +311,17 @@ TEST(PairByName, NoOrOneCandidate)
     std::vector<std::size_t> outerSteps;
     std::vector<Row> rows;
     StampList stamps;
-    pairByName(PathList(), {}, rows, stamps, [&](std::size_t i) { outerSteps.push_back(i); });
+    pairByName(PathList(), {}, rows, stamps, [&](std::size_t i) {
+        outerSteps.push_back(i);
+        return true;
+    });
     EXPECT_TRUE(rows.empty());
     EXPECT_TRUE(outerSteps.empty());
 
-    pairByName(
-        listOf({ "/a/f" }), {}, rows, stamps, [&](std::size_t i) { outerSteps.push_back(i); });
+    pairByName(listOf({ "/a/f" }), {}, rows, stamps, [&](std::size_t i) {
+        outerSteps.push_back(i);
+        return true;
+    });
     EXPECT_TRUE(rows.empty());
     EXPECT_EQ(outerSteps, std::vector<std::size_t> { 0 });
 }
@@ -383,8 +390,8 @@ TEST(PairByName, IdentifyingAheadGivesTheSameRowsAndStamps)
     TempTree tree;
     PathList candidates;
     for (int k = 0; k < 1500; ++k) {
-        const std::string name = "n" + std::to_string(k % 400);
-        const std::string path = tree.file("d" + std::to_string(k % 7) + "/" + name, "x");
+        const std::string name = qevra::testing::numbered("n", k % 400);
+        const std::string path = tree.file(qevra::testing::numbered("d", k % 7, "/") + name, "x");
         candidates.append(path);
         if (k % 97 == 0)
             candidates.append(tree.root() + "/./d" + std::to_string(k % 7) + "/" + name);
@@ -874,7 +881,7 @@ TEST(PairByContent, AgreesWithReadingWholeFilesOnRandomFiles)
                 const std::size_t at = random() % size;
                 content[at] = static_cast<char>(content[at] ^ (1 + random() % 255));
             }
-            files.add("f" + std::to_string(k), content);
+            files.add(qevra::testing::numbered("f", k), content);
         }
         const std::vector<Row> expected = equalPairs(files);
         for (const Mode& mode : kModes) {

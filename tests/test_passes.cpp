@@ -263,7 +263,7 @@ TEST_F(Passes, StopDuringTheSizePassKeepsTheRowsFoundAndShowsNothing)
     EXPECT_EQ(rows(), (Pairs { { a, b } }));
     EXPECT_EQ(form1->StatusBar1->text(), "");
     EXPECT_EQ(form1->ProgressBar1->position(), 0);
-    EXPECT_EQ(search::StopFlag, 0);
+    EXPECT_EQ(StopFlag, 0);
     EXPECT_FALSE(form2->isVisible());
     EXPECT_TRUE(names(form2->fsListBox1).isEmpty());
     EXPECT_TRUE(boxes().messages.empty());
@@ -274,7 +274,7 @@ TEST_F(Passes, StopDuringTheContentStageEndsItWhileTheWindowStaysLive)
 {
     TempTree tree;
     for (int i = 0; i < 6; ++i)
-        tree.file("f" + std::to_string(i) + ".txt", "identical");
+        tree.file(numbered("f", i, ".txt"), "identical");
     // Reading is slow; the user presses Stop as soon as the window next
     // takes events after the last file was measured, that is while the
     // content stage runs.
@@ -293,7 +293,7 @@ TEST_F(Passes, StopDuringTheContentStageEndsItWhileTheWindowStaysLive)
     EXPECT_TRUE(stopPressed);
     EXPECT_EQ(form1->StatusBar1->text(), "");
     EXPECT_EQ(form1->ProgressBar1->position(), 0);
-    EXPECT_EQ(search::StopFlag, 0);
+    EXPECT_EQ(StopFlag, 0);
     EXPECT_FALSE(form2->isVisible());
     EXPECT_TRUE(form1->isVisible());
     EXPECT_TRUE(boxes().messages.empty());
@@ -353,14 +353,17 @@ TEST_F(Passes, OnlyBytesMakeContentEqualWhateverTheSizesSay)
 
 TEST_F(Passes, TheContentStageShowsItsProgress)
 {
-    // Slow reads; the window, live meanwhile, shows the stage's status and
-    // the share of bytes compared.
+    // Two sizes; the reads of one file of the smaller held back for a
+    // while. The window, live meanwhile, shows the stage's status and the
+    // share of bytes compared so far.
     TempTree tree;
-    const std::string content(64 * 1024, 'c');
-    for (int i = 0; i < 4; ++i)
-        tree.file("f" + std::to_string(i) + ".txt", content);
-    fileSystem.onOpenRead
-        = [](const std::string&) { std::this_thread::sleep_for(std::chrono::milliseconds(60)); };
+    const std::string large(64 * 1024, 'c');
+    const std::string small(32 * 1024, 'd');
+    for (int i = 0; i < 4; ++i) {
+        tree.file(numbered("large", i, ".txt"), large);
+        tree.file(numbered("small", i, ".txt"), small);
+    }
+    fileSystem.hangingReads = { tree.path("small0.txt") };
     QStringList statuses;
     std::vector<int> positions;
     QTimer sampler;
@@ -370,15 +373,18 @@ TEST_F(Passes, TheContentStageShowsItsProgress)
         positions.push_back(form1->ProgressBar1->position());
     });
     fileSystem.onMeasure = [&](const std::string&) {
-        if (!sampler.isActive())
+        if (!sampler.isActive()) {
             sampler.start();
+            QTimer::singleShot(300, form1, [&] { fileSystem.openGate(); });
+        }
     };
     search({ tree.root() }, "txt", form1->checkbox1);
     sampler.stop();
     EXPECT_TRUE(statuses.contains(QStringLiteral("    Сравнение содержимого файлов")));
-    EXPECT_EQ(rows().size(), 6u);
+    EXPECT_EQ(rows().size(), 12u);
+    // Part of the bytes compared, part not.
     EXPECT_TRUE(std::any_of(positions.begin(), positions.end(),
-        [&](int p) { return p > 0 && p <= form1->ProgressBar1->maximum(); }));
+        [&](int p) { return p > 0 && p < form1->ProgressBar1->maximum(); }));
     // The end state is as ever.
     EXPECT_EQ(form1->StatusBar1->text(), "");
     EXPECT_EQ(form1->ProgressBar1->position(), 0);

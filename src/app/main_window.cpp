@@ -1,11 +1,11 @@
 #include "app/main_window.h"
 
 #include "about/about_box.h"
+#include "app/stop_flag.h"
 #include "controls/palette.h"
 #include "editor/copies_editor.h"
 #include "platform/fonts.h"
 #include "platform/services.h"
-#include "search/stop_flag.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -153,7 +153,7 @@ void TForm1::setPeers(TForm2* form2, TAboutBox* aboutBox)
 
 void TForm1::FormCreate()
 {
-    search::StopFlag = 0;
+    StopFlag = 0;
 }
 
 void TForm1::FormMouseMove()
@@ -178,12 +178,8 @@ void TForm1::StatusBar1MouseMove()
 
 void TForm1::xpButton1Click()
 {
-    const auto chosen = services_.folders.browse(this, folderDialog1Caption);
-    if (!chosen)
-        return;
-    Label2->setCaption(shown(*chosen));
-    ListBox4.clear();
-    ListBox4.append(*chosen);
+    if (const auto chosen = services_.folders.browse(this, folderDialog1Caption))
+        chooseMainDirectory(*chosen);
 }
 
 void TForm1::xpButton2Click()
@@ -192,11 +188,21 @@ void TForm1::xpButton2Click()
         services_.ShowMessage(QStringLiteral("Выберите основной каталог"));
         return;
     }
-    const auto chosen = services_.folders.browse(this, folderDialog1Caption);
-    if (!chosen)
-        return;
-    Label2->setCaption(Label2->caption() + QStringLiteral(" + ") + shown(*chosen));
-    ListBox4.append(*chosen);
+    if (const auto chosen = services_.folders.browse(this, folderDialog1Caption))
+        addDirectory(*chosen);
+}
+
+void TForm1::chooseMainDirectory(const std::string& dir)
+{
+    Label2->setCaption(shown(dir));
+    ListBox4.clear();
+    ListBox4.append(dir);
+}
+
+void TForm1::addDirectory(const std::string& dir)
+{
+    Label2->setCaption(Label2->caption() + QStringLiteral(" + ") + shown(dir));
+    ListBox4.append(dir);
 }
 
 void TForm1::xpButton4Click()
@@ -210,7 +216,7 @@ void TForm1::xpButton4Click()
 
 void TForm1::xpButton5Click()
 {
-    search::StopFlag = search::kStopSet;
+    StopFlag = kStopSet;
 }
 
 void TForm1::checkbox1Click()

@@ -9,17 +9,17 @@
 #include "fs/file_system.h"
 #include "platform/event_pump.h"
 #include "platform/services.h"
-#include "search/collector.h"
 #include "search/masks.h"
 #include "search/measuring.h"
-#include "search/pairing.h"
 #include "search/path_column.h"
 #include "search/path_list.h"
 #include "search/progress.h"
 #include "search/request.h"
 #include "search/results.h"
+#include "search/search.h"
 
 #include <QWidget>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,7 +37,7 @@ inline const QString kComparingText = QStringLiteral("    Сравнение с�
 
 // The main window: the choice of directories, extension and criterion, the
 // search and its Stop, and the hidden lists that carry a search's data.
-class TForm1 : public QWidget, public search::Progress {
+class TForm1 : public QWidget, public search::SearchObserver {
     Q_OBJECT
 public:
     explicit TForm1(platform::Services& services, QWidget* parent = nullptr);
@@ -78,8 +78,6 @@ public:
     Criterion& rowsCriterion = results.criterion;
     // The hidden list of roots.
     search::PathList ListBox4;
-    // Lists the matching plain files of one directory.
-    search::FileLister FileListBox1;
     // The folder dialog's prompt.
     const QString folderDialog1Caption = QStringLiteral("Выберите папку для поиска дубликатов");
 
@@ -98,8 +96,14 @@ public:
     void xpCheckBox1Click();
     void xpCheckBox2Click();
 
-    // The search's routines: the collection of one root, the name pass and
-    // the size pass with its content stage.
+    // The directories as the two buttons choose them: the main one (the
+    // root list anew), one more.
+    void chooseMainDirectory(const std::string& dir);
+    void addDirectory(const std::string& dir);
+
+    // The search's routines, each a stage of the engine's search with what
+    // the window shows and does after it: the collection of one root, the
+    // name pass and the size pass with its content stage.
     void DirSize(const std::string& dir);
     void funk();
     void func();
@@ -111,6 +115,10 @@ public:
     // refreshes the status text and the progress bar, and answers the stop
     // flag where the stage polls it.
     bool step(search::Phase phase, std::uint64_t done, std::uint64_t total) override;
+    // A stage begins: the status text and the progress bar's scale.
+    void phaseStarted(search::Phase phase, std::uint64_t total) override;
+    // What could not be read or compared goes to the program's warnings.
+    void warning(const search::Warning& warning) override;
 
     // The events step of the long loops, throttled in time.
     platform::EventPump pump;
@@ -131,16 +139,25 @@ private:
     // The extension text the running search started with (the box's
     // current text when no search runs).
     QString extensionText() const;
+    // The request the boxes make now (what to look for; how to run).
+    search::SearchRequest requestFromBoxes() const;
     // Shows the candidate the name pass or the size pass has come to.
     void showNaming(std::size_t candidate);
     void showMeasuring(std::size_t candidate);
-    // Appends rows to the first-copy and second-copy lists.
-    void appendRows(const std::vector<search::Row>& rows);
-    // The content stage: the rows of files whose bytes are equal.
-    void keepEqualContent();
+    // Runs `work`; a candidate that cannot be measured is shown before its
+    // error goes to the error box.
+    search::Ended measuring(const std::function<search::Ended()>& work);
+    // Ends the search when a stage was stopped: as it stands in the
+    // collection, with the displays cleared in the size pass.
+    void endStage(const search::Ended& ended);
     // Ends the search for a press of Stop: clears the displays and the
     // flag, then the silent abort.
     [[noreturn]] void stopSearch();
+    // The pass of a criterion over the candidates, then its hand-off.
+    void runPass(Criterion criterion);
+    // The hand-off of a pass's rows to the copies editor: the count line,
+    // the preview kind, the messages, the windows.
+    void handOff(Criterion criterion);
 
     platform::Services& services_;
     TForm2* form2_ = nullptr;

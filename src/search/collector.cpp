@@ -190,8 +190,11 @@ CollectOutcome Collector::collect(const std::string& root,
 {
     std::uint64_t entered = 0;
     const auto take = [&](const std::string& path, bool read, const fs::DirListing& listing) {
-        if (!read)
+        if (!read) {
+            if (unreadable_)
+                unreadable_(path);
             return;
+        }
         const std::string_view separator = fs::separatorFor(path);
         for (const WildcardMatcher& mask : masks) {
             lister_.list(listing, mask);

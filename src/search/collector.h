@@ -53,11 +53,17 @@ public:
 
     CollectOutcome collect(const std::string& root, const std::vector<WildcardMatcher>& masks,
         PathList& out, Progress& progress);
+    // Told, on the calling thread, of each directory that could not be read.
+    void setUnreadable(std::function<void(const std::string&)> unreadable)
+    {
+        unreadable_ = std::move(unreadable);
+    }
 
 private:
     fs::FileSystem& fs_;
     FileLister& lister_;
     const bool readAhead_;
+    std::function<void(const std::string&)> unreadable_;
 };
 
 } // namespace qevra::search

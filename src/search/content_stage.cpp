@@ -23,8 +23,6 @@
 #include "search/lockstep.h"
 #include "search/work_queue.h"
 
-#include <QtGlobal>
-
 #include <algorithm>
 #include <atomic>
 #include <deque>
@@ -63,12 +61,22 @@ unsigned kDefaultThreads()
     return std::max(8u, 2 * std::thread::hardware_concurrency());
 }
 
+// Why a file pairs with nothing.
+enum class Failure : std::uint8_t {
+    Unread, // a read failed, or its comparison could not be made
+    Unopened, // the file system would not open it
+    Changed, // its open descriptor no longer shows the stamp measured
+    Threw, // its reading threw (told on its own)
+};
+
 // One distinct file.
 struct FileState {
     std::uint32_t cls = kNone; // its class of equal files, once confirmed
     std::int64_t size = -1;
     Digest key; // hash of its prefix or of all of it
     bool failed = false; // cannot be opened or read: pairs with nothing
+    Failure why = Failure::Unread; // when failed, as far as known
+    std::string thrown; // the message of what its reading threw
 };
 
 // Files handled by several tasks together: a group of one size to hash, or
@@ -94,6 +102,7 @@ public:
         , stamps_(std::move(stamps))
         , files_(stamps_.size())
         , hashes_(options.hashes)
+        , warn_(options.warn)
         , groupLimit_(std::clamp<std::size_t>(
               options.maxOpenFiles, 2, std::max<std::size_t>(descriptorBudget(), 2)))
         , slots_(std::max(groupLimit_, std::min(descriptorBudget(), 2 * groupLimit_)))
@@ -145,6 +154,7 @@ private:
     const std::vector<fs::FileStamp> stamps_;
     std::vector<FileState> files_;
     const HashFunctions hashes_;
+    const std::function<void(const Warning&)> warn_;
     const std::size_t groupLimit_; // files one lockstep comparison may open
     DescriptorSlots slots_;
     unsigned threads_ = 1;
@@ -162,6 +172,10 @@ private:
 std::optional<std::vector<std::uint32_t>> ContentStage::run(Progress& progress)
 {
     plan();
+    // A step at the start, as every phase takes one, so that a stop is
+    // answered even when the work would end before the first poll.
+    if (!progress.step(Phase::Comparing, 0, plannedBytes_))
+        return std::nullopt;
     // Each worker holds the stage, so a Stop can leave one that waits on a
     // read that never returns.
     const bool completed = queue_.run(
@@ -175,8 +189,28 @@ std::optional<std::vector<std::uint32_t>> ContentStage::run(Progress& progress)
         return std::nullopt;
     std::vector<std::uint32_t> classes(files_.size(), kNoClass);
     for (std::size_t f = 0; f < files_.size(); ++f) {
-        if (!files_[f].failed)
+        if (!files_[f].failed) {
             classes[f] = files_[f].cls;
+            continue;
+        }
+        if (!warn_)
+            continue;
+        Warning warning { std::string(paths_[f]), 0, {} };
+        switch (files_[f].why) {
+        case Failure::Unread:
+            warning.what = "could not be read to its end";
+            break;
+        case Failure::Unopened:
+            warning.what = "could not be opened";
+            break;
+        case Failure::Changed:
+            warning.what = "changed since it was measured";
+            break;
+        case Failure::Threw:
+            warning.what = files_[f].thrown;
+            break;
+        }
+        warn_(warning);
     }
     return classes;
 }
@@ -266,9 +300,12 @@ void ContentStage::guarded(const std::uint32_t* files, std::size_t count, Body&&
     try {
         body();
     } catch (const std::exception& error) {
-        qWarning("content stage: %zu files left unpaired: %s", count, error.what());
-        for (std::size_t k = 0; k < count; ++k)
-            files_[files[k]].failed = true;
+        for (std::size_t k = 0; k < count; ++k) {
+            FileState& file = files_[files[k]];
+            file.failed = true;
+            file.why = Failure::Threw;
+            file.thrown = error.what();
+        }
     }
 }
 
@@ -441,14 +478,19 @@ std::unique_ptr<fs::ReadStream> ContentStage::open(std::uint32_t file)
     const std::string path(paths_[file]);
     try {
         std::unique_ptr<fs::ReadStream> stream = fs_.openRead(path);
-        if (!stream)
+        if (!stream) {
+            files_[file].why = Failure::Unopened;
             return nullptr;
+        }
         const std::optional<fs::FileStamp> now = stream->stamp();
-        if (!now || *now != stamps_[file])
+        if (!now || *now != stamps_[file]) {
+            files_[file].why = Failure::Changed;
             return nullptr;
+        }
         return stream;
     } catch (const std::exception& error) {
-        qWarning("content stage: %s left unpaired: %s", path.c_str(), error.what());
+        files_[file].why = Failure::Threw;
+        files_[file].thrown = error.what();
         return nullptr;
     }
 }

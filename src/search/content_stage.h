@@ -7,6 +7,7 @@
 #include "search/progress.h"
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -25,6 +26,9 @@ struct ContentStageOptions {
     unsigned threads = 0;
     // The hashes that group files before their bytes are compared.
     HashFunctions hashes = defaultHashes();
+    // Told, on the calling thread once the stage has run to its end, of
+    // each file that could not be opened, read or compared, and why.
+    std::function<void(const Warning&)> warn {};
 };
 
 // The class of a file equal to no other, or that could not be read.

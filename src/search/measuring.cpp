@@ -11,7 +11,8 @@
 namespace qevra::search {
 
 bool measureCandidates(fs::FileSystem& fileSystem, const PathList& candidates, StampList& stamps,
-    Progress& progress, const std::function<void(std::uint32_t)>& measured, unsigned threads)
+    Progress& progress, const std::function<void(std::uint32_t)>& measured, unsigned threads,
+    const std::function<bool(std::size_t, int)>& failed)
 {
     const std::size_t count = candidates.size();
     stamps.assign(count, fs::FileStamp());
@@ -28,11 +29,11 @@ bool measureCandidates(fs::FileSystem& fileSystem, const PathList& candidates, S
         return [&fileSystem, &stamps, &errors, paths, begin]() -> WorkAhead::Commit {
             const std::vector<std::string_view> views(paths->begin(), paths->end());
             auto found = std::make_shared<std::vector<fs::FileStamp>>(views.size());
-            auto failed = std::make_shared<std::vector<int>>(views.size(), 0);
-            fileSystem.measureEach(views, *found, *failed);
-            return [&stamps, &errors, found, failed, begin] {
+            auto codes = std::make_shared<std::vector<int>>(views.size(), 0);
+            fileSystem.measureEach(views, *found, *codes);
+            return [&stamps, &errors, found, codes, begin] {
                 std::copy(found->begin(), found->end(), stamps.begin() + std::ptrdiff_t(begin));
-                std::copy(failed->begin(), failed->end(), errors.begin() + std::ptrdiff_t(begin));
+                std::copy(codes->begin(), codes->end(), errors.begin() + std::ptrdiff_t(begin));
             };
         };
     });
@@ -43,8 +44,12 @@ bool measureCandidates(fs::FileSystem& fileSystem, const PathList& candidates, S
             return false;
         if (!ahead.waitFor(i, [&] { return progress.step(Phase::Measuring, i, count); }))
             return false;
-        if (errors[i] != 0)
-            throw MeasureError(errors[i], i);
+        if (errors[i] != 0) {
+            if (!failed || !failed(i, errors[i]))
+                throw MeasureError(errors[i], i);
+            stamps[i] = fs::FileStamp();
+            continue;
+        }
         if (measured)
             measured(static_cast<std::uint32_t>(i));
     }

@@ -29,13 +29,16 @@ private:
 // Measures every candidate into `stamps` (resized to them), taking the
 // results in candidate order: before candidate i, `progress` gets
 // (Measuring, i, count), and when it answers false the work ends there and
-// the result is false; after candidate i, `measured(i)` runs; the first
-// candidate that cannot be measured ends the work, at its turn, with a
-// MeasureError. `threads` workers measure ahead of the caller (never far);
-// with none, each candidate is measured at its turn on the calling thread.
-// Everything but the measuring runs on the calling thread.
+// the result is false; after candidate i, `measured(i)` runs. A candidate
+// that cannot be measured goes to `failed(i, errno)` at its turn: when that
+// answers true the candidate is left out (an unknown stamp, no `measured`),
+// else (or with no `failed`) the work ends with a MeasureError. `threads`
+// workers measure ahead of the caller (never far); with none, each
+// candidate is measured at its turn on the calling thread. Everything but
+// the measuring runs on the calling thread.
 bool measureCandidates(fs::FileSystem& fileSystem, const PathList& candidates, StampList& stamps,
-    Progress& progress, const std::function<void(std::uint32_t)>& measured, unsigned threads = 0);
+    Progress& progress, const std::function<void(std::uint32_t)>& measured, unsigned threads = 0,
+    const std::function<bool(std::size_t, int)>& failed = {});
 
 // The workers the program measures with.
 unsigned measuringThreads();

@@ -90,9 +90,9 @@ Identify identifyWith(fs::FileSystem& fileSystem)
     };
 }
 
-void pairByName(const PathList& candidates, const Identify& identify, std::vector<Row>& rows,
-    StampList& stamps, const std::function<void(std::size_t)>& atOuter, unsigned threads,
-    const std::function<void()>& whileWaiting, NameHash hash)
+bool pairByName(const PathList& candidates, const Identify& identify, std::vector<Row>& rows,
+    StampList& stamps, const std::function<bool(std::size_t)>& atOuter, unsigned threads,
+    const std::function<bool()>& whileWaiting, NameHash hash)
 {
     const std::size_t count = candidates.size();
     stamps.assign(count, fs::FileStamp());
@@ -225,8 +225,8 @@ void pairByName(const PathList& candidates, const Identify& identify, std::vecto
     std::vector<bool> classified(groups, false);
     std::vector<bool> aliasedGroup(groups, false);
     for (std::uint32_t i = 0; i < count; ++i) {
-        if (atOuter)
-            atOuter(i);
+        if (atOuter && !atOuter(i))
+            return false;
         const std::uint32_t at = positionOf[i];
         if (at == kNoPosition)
             continue;
@@ -236,11 +236,8 @@ void pairByName(const PathList& candidates, const Identify& identify, std::vecto
         if (!classified[group]) {
             if (identifiedBy[group] > identified) {
                 identified = identifiedBy[group];
-                ahead.waitFor(identified - 1, [&] {
-                    if (whileWaiting)
-                        whileWaiting();
-                    return true;
-                });
+                if (!ahead.waitFor(identified - 1, [&] { return !whileWaiting || whileWaiting(); }))
+                    return false;
             }
             bool aliased = false;
             classifyGroup(candidates, members, begin, end, stamps, cls, skip, aliased);
@@ -259,6 +256,7 @@ void pairByName(const PathList& candidates, const Identify& identify, std::vecto
             }
         }
     }
+    return true;
 }
 
 void KeyPairer::add(std::uint32_t index, std::uint64_t key, const PathList& candidates,
@@ -362,9 +360,12 @@ std::optional<std::vector<Row>> pairByContent(fs::FileSystem& fileSystem,
     std::vector<std::uint32_t> fileOf(count, kNoClass);
     PathList paths;
     std::vector<fs::FileStamp> fileStamps;
-    for (std::size_t begin = 0; begin < count;) {
+    // Candidates left unmeasured take no part.
+    std::erase_if(order, [&](std::uint32_t c) { return !stamps[c].known(); });
+    const std::size_t measured = order.size();
+    for (std::size_t begin = 0; begin < measured;) {
         std::size_t end = begin + 1;
-        while (end < count && stamps[order[end]].size == stamps[order[begin]].size)
+        while (end < measured && stamps[order[end]].size == stamps[order[begin]].size)
             ++end;
         std::size_t files = 0;
         for (std::size_t k = begin; k < end; ++k)

@@ -43,13 +43,15 @@ using Identify
 // calling thread. Their stamps go to `stamps` (resized to the candidates).
 // Time grows with candidates plus rows (grouping by name), never n × n.
 // `atOuter(i)` runs at the start of each outer step, and `whileWaiting` a
-// few times a second while the outer steps wait for the workers. The rows
-// are appended. Names are grouped through a 64-bit hash of their bytes;
-// `hash` replaces it (tests make names collide with it).
+// few times a second while the outer steps wait for the workers; when
+// either answers false, the pairing ends there (with the rows so far) and
+// the result is false. The rows are appended. Names are grouped through a
+// 64-bit hash of their bytes; `hash` replaces it (tests make names collide
+// with it).
 using NameHash = std::uint64_t (*)(std::string_view name);
-void pairByName(const PathList& candidates, const Identify& identify, std::vector<Row>& rows,
-    StampList& stamps, const std::function<void(std::size_t)>& atOuter = {}, unsigned threads = 0,
-    const std::function<void()>& whileWaiting = {}, NameHash hash = nullptr);
+bool pairByName(const PathList& candidates, const Identify& identify, std::vector<Row>& rows,
+    StampList& stamps, const std::function<bool(std::size_t)>& atOuter = {}, unsigned threads = 0,
+    const std::function<bool()>& whileWaiting = {}, NameHash hash = nullptr);
 
 // Identifies through the file system, without following a link at the end of
 // a path (FileSystem::examineEach with Resolve::NoFinalLink).

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace qevra::search {
 
@@ -20,6 +21,32 @@ public:
     // `done` of `total` units of the phase (candidates, directories or
     // bytes); false when the work should stop.
     virtual bool step(Phase phase, std::uint64_t done, std::uint64_t total) = 0;
+};
+
+// One file or directory the search could not read, measure or compare; it
+// takes no part in the rows.
+struct Warning {
+    std::string path;
+    int error = 0; // the errno value, when the system gave one
+    std::string what; // what went wrong, in words
+    friend bool operator==(const Warning&, const Warning&) = default;
+};
+
+// Where a front end follows a search: how far it has come (Progress, whose
+// answer false stops the work), where each phase begins, and what could not
+// be done.
+class SearchObserver : public Progress {
+public:
+    // A phase begins, over `total` units: candidates for Naming and
+    // Measuring; 0 for Collecting (at each root) and Comparing (whose steps
+    // tell the bytes to read).
+    virtual void phaseStarted(Phase phase, std::uint64_t total)
+    {
+        (void)phase;
+        (void)total;
+    }
+    // Told on the calling thread.
+    virtual void warning(const Warning& warning) { (void)warning; }
 };
 
 // A Progress that hands every step to a function.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/criterion.h"
+#include "search/content_stage.h"
 #include "search/masks.h"
 
 #include <QString>
@@ -8,6 +9,22 @@
 #include <vector>
 
 namespace qevra::search {
+
+// How a search runs, beside what it looks for.
+struct SearchOptions {
+    // Directories read by a worker ahead of the walk (else each at its turn).
+    bool readAhead = true;
+    // Workers that measure and identify ahead of the passes; kProgramThreads
+    // for the program's own number (measuringThreads()), 0 for none (each at
+    // its turn on the calling thread).
+    static constexpr unsigned kProgramThreads = ~0u;
+    unsigned measureThreads = kProgramThreads;
+    ContentStageOptions content;
+    // A candidate that cannot be measured ends the search (MeasureError), as
+    // the window's error box wants; else it is told as a warning and left
+    // out of the rows.
+    bool stopAtUnmeasurable = true;
+};
 
 // What one search looks for, taken when it starts: the roots in the order
 // chosen, the extension text and its masks, and the criterion. Changes to
@@ -17,6 +34,7 @@ struct SearchRequest {
     QString extensionText;
     std::vector<WildcardMatcher> masks;
     Criterion criterion = Criterion::Name;
+    SearchOptions options;
 };
 
 } // namespace qevra::search

@@ -2,7 +2,8 @@
 # Installs the build into a temporary prefix and checks that everything a
 # desktop looks for is where it looks: the program, the menu entry, the icon
 # in each size (with the size its place promises), the AppStream metadata,
-# the manual pages, the copyright and the changelog.
+# the manual pages, the copyright and the changelog; and qevra-find with its
+# manual pages.
 #
 #   install.sh CMAKE BUILD-DIR
 set -uo pipefail
@@ -29,10 +30,13 @@ fail() {
 }
 rm -f "$prefix.log"
 
-[ -x "$prefix/bin/qevra" ] || fail "bin/qevra is missing or not executable"
+for program in qevra qevra-find; do
+    [ -x "$prefix/bin/$program" ] || fail "bin/$program is missing or not executable"
+done
 for file in share/applications/qevra.desktop share/metainfo/org.qevra.Qevra.metainfo.xml \
     share/icons/hicolor/scalable/apps/qevra.svg share/man/man1/qevra.1.gz \
-    share/man/ru/man1/qevra.1.gz share/doc/qevra/copyright share/doc/qevra/changelog.gz; do
+    share/man/ru/man1/qevra.1.gz share/man/man1/qevra-find.1.gz \
+    share/man/ru/man1/qevra-find.1.gz share/doc/qevra/copyright share/doc/qevra/changelog.gz; do
     [ -s "$prefix/$file" ] || fail "$file is missing"
 done
 

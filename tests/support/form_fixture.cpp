@@ -226,7 +226,7 @@ bool HookedFileSystem::inTrash(const std::string& path)
 void FormsTest::SetUp()
 {
     resetDoubles();
-    search::StopFlag = 0;
+    StopFlag = 0;
     // The windows as the program makes them, on the doubles and the hooked
     // file system.
     services = std::make_unique<platform::Services>(fileSystem, boxes(), folders(), desktop());
@@ -257,7 +257,7 @@ void FormsTest::TearDown()
     Application::setServices(&doubleServices());
     services.reset();
     resetDoubles();
-    search::StopFlag = 0;
+    StopFlag = 0;
 }
 
 void FormsTest::chooseDirectories(const std::vector<std::string>& dirs)

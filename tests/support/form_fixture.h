@@ -3,9 +3,9 @@
 #include "about/about_box.h"
 #include "app/main_window.h"
 #include "app/startup.h"
+#include "app/stop_flag.h"
 #include "editor/copies_editor.h"
 #include "fs/file_system.h"
-#include "search/stop_flag.h"
 #include "support/doubles.h"
 
 #include <QTest>

@@ -31,8 +31,9 @@ std::string gifBytes(int width, int height, const std::vector<int>& pixels, int 
     std::string out = "GIF89a" + word(width) + word(height) + std::string("\x81\0\0", 3)
         + std::string("\xff\0\0\0\xff\0\0\0\xff\0\0\0", 12);
     if (transparent >= 0) // graphic control extension: transparency on
-        out += std::string("\x21\xf9\x04\x01\0\0", 6) + char(transparent) + '\0';
-    out += "," + word(0) + word(0) + word(width) + word(height) + '\0' + '\x02';
+        out.append("\x21\xf9\x04\x01\0\0", 6).append(1, char(transparent)).append(1, '\0');
+    out.append(",").append(word(0)).append(word(0)).append(word(width)).append(word(height));
+    out.append(1, '\0').append(1, '\x02');
     std::string data;
     unsigned bits = 0;
     int count = 0;

@@ -130,6 +130,13 @@ int inMountNamespace(const std::function<int()>& work)
     return waitFor(pid);
 }
 
+std::string numbered(std::string_view prefix, long long number, std::string_view suffix)
+{
+    std::string text(prefix);
+    text.append(std::to_string(number)).append(suffix);
+    return text;
+}
+
 std::string readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

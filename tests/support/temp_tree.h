@@ -62,6 +62,11 @@ int inMountNamespace(const std::function<int()>& work);
         }                                                                                          \
     } while (false)
 
+// `prefix`, the number in decimal, then `suffix`: built by appending, as
+// GCC 12 warns falsely of an overlap in "literal" + std::to_string(n) in
+// optimised builds.
+std::string numbered(std::string_view prefix, long long number, std::string_view suffix = {});
+
 // Reads a whole file; empty when it cannot be read.
 std::string readFile(const std::string& path);
 

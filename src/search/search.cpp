@@ -1,0 +1,164 @@
+// A whole search: the collection of every root, then the pass of the
+// criterion, chosen from one table.
+#include "search/search.h"
+
+#include "search/collector.h"
+#include "search/content_stage.h"
+#include "search/measuring.h"
+#include "search/pairing.h"
+
+#include <array>
+#include <cstring>
+
+namespace qevra::search {
+
+namespace {
+
+unsigned threadsOf(const SearchOptions& options)
+{
+    return options.measureThreads == SearchOptions::kProgramThreads ? measuringThreads()
+                                                                    : options.measureThreads;
+}
+
+void appendRows(Results& results, const std::vector<Row>& rows)
+{
+    for (const Row& row : rows) {
+        results.first.append(row.first);
+        results.second.append(row.second);
+    }
+}
+
+void startRows(Results& results, Criterion criterion)
+{
+    results.first.clear();
+    results.second.clear();
+    results.criterion = criterion;
+}
+
+// By name: every two candidates of one bare name that are different files,
+// both ways, in the order of the outer candidate.
+Ended byName(const SearchRequest& request, fs::FileSystem& fileSystem, Results& results,
+    SearchObserver& observer)
+{
+    startRows(results, Criterion::Name);
+    const std::size_t n = results.candidates.size();
+    observer.phaseStarted(Phase::Naming, n);
+    std::size_t outer = 0;
+    std::vector<Row> rows;
+    const bool completed = pairByName(
+        results.candidates, identifyWith(fileSystem), rows, results.stamps,
+        [&](std::size_t i) {
+            outer = i;
+            return observer.step(Phase::Naming, i, n);
+        },
+        threadsOf(request.options), [&] { return observer.step(Phase::Naming, outer, n); });
+    appendRows(results, rows);
+    return { !completed, Phase::Naming };
+}
+
+// Every candidate measured; by size, the rows come as the sizes do; by
+// content, only the rows of files found equal byte for byte, once every
+// candidate is measured.
+Ended bySize(const SearchRequest& request, fs::FileSystem& fileSystem, Results& results,
+    SearchObserver& observer, bool content)
+{
+    startRows(results, content ? Criterion::Content : Criterion::Size);
+    const PathList& candidates = results.candidates;
+    const std::size_t n = candidates.size();
+    if (n == 0)
+        return { false, Phase::Measuring };
+    observer.phaseStarted(Phase::Measuring, n);
+    KeyPairer pairer;
+    std::vector<Row> rows;
+    const auto measured = [&](std::uint32_t i) {
+        if (content)
+            return;
+        rows.clear();
+        pairer.add(i, std::uint64_t(results.stamps[i].size), candidates, results.stamps, rows);
+        appendRows(results, rows);
+    };
+    std::function<bool(std::size_t, int)> failed;
+    if (!request.options.stopAtUnmeasurable) {
+        failed = [&](std::size_t i, int error) {
+            observer.warning({ std::string(candidates[i]), error, std::strerror(error) });
+            return true;
+        };
+    }
+    if (!measureCandidates(fileSystem, candidates, results.stamps, observer, measured,
+            threadsOf(request.options), failed))
+        return { true, Phase::Measuring };
+    pairer.clear();
+    if (!content)
+        return { false, Phase::Measuring };
+
+    observer.phaseStarted(Phase::Comparing, 0);
+    ContentStageOptions options = request.options.content;
+    options.warn = [&](const Warning& warning) { observer.warning(warning); };
+    const auto equal = pairByContent(fileSystem, candidates, results.stamps, observer, options);
+    if (!equal)
+        return { true, Phase::Comparing };
+    appendRows(results, *equal);
+    return { false, Phase::Comparing };
+}
+
+// The pass of each criterion.
+struct Pass {
+    Criterion criterion;
+    Ended (*run)(const SearchRequest&, fs::FileSystem&, Results&, SearchObserver&);
+};
+constexpr std::array kPasses = {
+    Pass { Criterion::Name, byName },
+    Pass { Criterion::Size,
+        [](const SearchRequest& request, fs::FileSystem& fileSystem, Results& results,
+            SearchObserver& observer) {
+            return bySize(request, fileSystem, results, observer, false);
+        } },
+    Pass { Criterion::Content,
+        [](const SearchRequest& request, fs::FileSystem& fileSystem, Results& results,
+            SearchObserver& observer) {
+            return bySize(request, fileSystem, results, observer, true);
+        } },
+};
+
+} // namespace
+
+Ended collectRoot(const SearchRequest& request, fs::FileSystem& fileSystem, const std::string& root,
+    Results& results, SearchObserver& observer)
+{
+    observer.phaseStarted(Phase::Collecting, 0);
+    FileLister lister;
+    Collector collector(fileSystem, lister, request.options.readAhead);
+    collector.setUnreadable([&](const std::string& dir) {
+        observer.warning({ dir, 0, "could not be read" });
+    });
+    const CollectOutcome outcome
+        = collector.collect(root, request.masks, results.candidates, observer);
+    return { outcome == CollectOutcome::Stopped, Phase::Collecting };
+}
+
+Ended runPass(const SearchRequest& request, fs::FileSystem& fileSystem, Results& results,
+    SearchObserver& observer)
+{
+    for (const Pass& pass : kPasses) {
+        if (pass.criterion == request.criterion)
+            return pass.run(request, fileSystem, results, observer);
+    }
+    return {};
+}
+
+Ended run(const SearchRequest& request, fs::FileSystem& fileSystem, Results& results,
+    SearchObserver& observer)
+{
+    results.first.release();
+    results.second.release();
+    results.candidates.release();
+    StampList().swap(results.stamps);
+    for (const std::string& root : request.roots) {
+        const Ended ended = collectRoot(request, fileSystem, root, results, observer);
+        if (ended.stopped)
+            return ended;
+    }
+    return runPass(request, fileSystem, results, observer);
+}
+
+} // namespace qevra::search

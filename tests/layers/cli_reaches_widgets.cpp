@@ -1,0 +1,2 @@
+// Reaches the widgets: must not build.
+#include <QWidget>

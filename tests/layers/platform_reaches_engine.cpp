@@ -1,0 +1,2 @@
+// Reaches a layer beside it: must not build.
+#include "search/search.h"
