@@ -22,6 +22,7 @@
 #include "fs/file_system.h"
 #include "platform/application.h"
 #include "platform/services.h"
+#include "queued_folders.h"
 #include "search/pairing.h"
 
 #include <QCoreApplication>
@@ -181,19 +182,6 @@ public:
     }
 };
 
-class QueuedFolders : public qevra::platform::FolderBrowser {
-public:
-    std::optional<std::string> browse(QWidget*, const QString&) override
-    {
-        if (queue.empty())
-            return std::nullopt;
-        std::string next = std::move(queue.front());
-        queue.pop_front();
-        return next;
-    }
-    std::deque<std::string> queue;
-};
-
 struct Watched {
     Clock::duration longestGap {};
     Clock::duration total {};
@@ -203,8 +191,9 @@ struct Watched {
 
 // One search of `root` through the main window, with a heartbeat, pressing
 // Stop after `stopAfter` when given.
-Watched search(qevra::Program& program, QueuedFolders& folders, const std::string& root,
-    qevra::controls::TxpCheckBox* criterion, std::optional<milliseconds> stopAfter = {})
+Watched search(qevra::Program& program, qevra::bench::QueuedFolders& folders,
+    const std::string& root, qevra::controls::TxpCheckBox* criterion,
+    std::optional<milliseconds> stopAfter = {})
 {
     qevra::TForm1& form = program.Form1;
     if (program.Form2.isVisible())
@@ -318,7 +307,7 @@ int main(int argc, char** argv)
     qevra::Application application(appArgc, appArgv);
     Share share;
     NoBoxes boxes;
-    QueuedFolders folders;
+    qevra::bench::QueuedFolders folders;
     qevra::platform::Services services(
         share, boxes, folders, qevra::platform::realServices().desktop);
     qevra::Application::setServices(&services);

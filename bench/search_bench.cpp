@@ -26,6 +26,7 @@
 #include "editor/copies_editor.h"
 #include "platform/application.h"
 #include "platform/services.h"
+#include "queued_folders.h"
 #include "search/masks.h"
 #include "search/search.h"
 
@@ -164,21 +165,6 @@ public:
     std::vector<QString> errors;
 };
 
-// Answers the folder dialog with the roots, one per call.
-class QueuedFolders : public qevra::platform::FolderBrowser {
-public:
-    std::optional<std::string> browse(QWidget*, const QString&) override
-    {
-        if (queue.empty())
-            return std::nullopt;
-        std::string next = std::move(queue.front());
-        queue.pop_front();
-        return next;
-    }
-
-    std::deque<std::string> queue;
-};
-
 // Peak and current resident memory of this process, in MB.
 double statusMegabytes(const char* key)
 {
@@ -299,8 +285,8 @@ bool throughEngine(const Options& options, qevra::search::Results& results, Meas
 }
 
 // Through the main window, offscreen, exactly as the search button runs it.
-bool throughWindow(
-    const Options& options, qevra::Program& program, QueuedFolders& folders, Measured& measured)
+bool throughWindow(const Options& options, qevra::Program& program,
+    qevra::bench::QueuedFolders& folders, Measured& measured)
 {
     qevra::TForm1& form = program.Form1;
     form.show();
@@ -370,7 +356,7 @@ int main(int argc, char** argv)
     static char* appArgv[] = { appName, nullptr };
     qevra::Application application(appArgc, appArgv);
     RecordedBoxes boxes;
-    QueuedFolders folders;
+    qevra::bench::QueuedFolders folders;
     qevra::platform::Services services(
         qevra::fs::realFileSystem(), boxes, folders, qevra::platform::realServices().desktop);
     qevra::Application::setServices(&services);

@@ -92,8 +92,6 @@ protected:
     void SetUp() override
     {
         FormsTest::SetUp();
-        if (const char* old = std::getenv("XDG_DATA_HOME"))
-            oldDataHome_ = old;
         freshTree();
     }
 
@@ -101,10 +99,6 @@ protected:
     {
         if (QMenu* menu = form2 ? form2->nameListMenu : nullptr)
             menu->close();
-        if (oldDataHome_)
-            ::setenv("XDG_DATA_HOME", oldDataHome_->c_str(), 1);
-        else
-            ::unsetenv("XDG_DATA_HOME");
         FormsTest::TearDown();
         tree_.reset();
     }
@@ -113,46 +107,23 @@ protected:
     TempTree& freshTree()
     {
         tree_ = std::make_unique<TempTree>();
-        ::setenv("XDG_DATA_HOME", tree_->path("data").c_str(), 1);
+        dataHome_.point(tree_->path("data"));
         return *tree_;
     }
     TempTree& tree() { return *tree_; }
     std::string trashFiles() const { return tree_->path("data/Trash/files"); }
     std::string trashInfo() const { return tree_->path("data/Trash/info"); }
 
-    std::vector<controls::TxpCheckBox*> criteria() const
-    {
-        return { form1->checkbox1, form1->CheckBox2, form1->CheckBox3 };
-    }
-
     // One search of `dirs` for "txt" by the criterion box, with no box left
     // from before; the editor is then the active window.
     void search(const std::vector<std::string>& dirs, controls::TxpCheckBox* criterion)
     {
-        if (form2->isVisible())
-            form2->close();
         boxes().messages.clear();
-        form1->ListBox4.clear();
-        chooseDirectories(dirs);
-        typeExtension("txt");
-        for (controls::TxpCheckBox* box : criteria()) {
-            if (box != criterion && box->isChecked())
-                click(box);
-        }
-        if (!criterion->isChecked())
-            click(criterion);
+        prepareSearch(dirs, "txt", criterion);
         click(form1->xpButton3);
         ASSERT_TRUE(form2->isVisible());
         form2->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(form2));
-    }
-
-    Pairs rows() const
-    {
-        Pairs out;
-        for (std::size_t r = 0; r < form1->ListBox2.size(); ++r)
-            out.emplace_back(form1->ListBox2[r], form1->ListBox3[r]);
-        return out;
     }
 
     // The first row showing `path`, in whichever column.
@@ -239,7 +210,7 @@ protected:
 
 private:
     std::unique_ptr<TempTree> tree_;
-    std::optional<std::string> oldDataHome_;
+    DataHome dataHome_;
 };
 
 const std::string kBytes = "the same bytes";

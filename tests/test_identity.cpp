@@ -35,32 +35,8 @@ protected:
     // and every box are as the search left them.
     void search(const std::vector<std::string>& dirs, controls::TxpCheckBox* criterion)
     {
-        if (form2->isVisible())
-            form2->close();
-        form1->ListBox4.clear();
-        chooseDirectories(dirs);
-        typeExtension("txt");
-        for (controls::TxpCheckBox* box :
-            { form1->checkbox1, form1->CheckBox2, form1->CheckBox3 }) {
-            if (box != criterion && box->isChecked())
-                click(box);
-        }
-        if (!criterion->isChecked())
-            click(criterion);
+        prepareSearch(dirs, "txt", criterion);
         click(form1->xpButton3);
-    }
-
-    std::vector<controls::TxpCheckBox*> criteria() const
-    {
-        return { form1->checkbox1, form1->CheckBox2, form1->CheckBox3 };
-    }
-
-    Pairs rows() const
-    {
-        Pairs out;
-        for (std::size_t r = 0; r < form1->ListBox2.size(); ++r)
-            out.emplace_back(form1->ListBox2[r], form1->ListBox3[r]);
-        return out;
     }
 
     void selectRow(int row)

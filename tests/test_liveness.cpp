@@ -51,18 +51,7 @@ protected:
     Watched search(const std::string& root, controls::TxpCheckBox* criterion,
         std::optional<milliseconds> stopAfter = std::nullopt)
     {
-        if (form2->isVisible())
-            form2->close();
-        form1->ListBox4.clear();
-        chooseDirectories({ root });
-        typeExtension("txt");
-        for (controls::TxpCheckBox* box :
-            { form1->checkbox1, form1->CheckBox2, form1->CheckBox3 }) {
-            if (box != criterion && box->isChecked())
-                click(box);
-        }
-        if (!criterion->isChecked())
-            click(criterion);
+        prepareSearch({ root }, "txt", criterion);
 
         Watched watched;
         Clock::time_point last = Clock::now();

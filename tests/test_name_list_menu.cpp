@@ -27,19 +27,13 @@ protected:
     void SetUp() override
     {
         FormsTest::SetUp();
-        if (const char* old = std::getenv("XDG_DATA_HOME"))
-            oldDataHome_ = old;
-        ::setenv("XDG_DATA_HOME", tree.path("data").c_str(), 1);
+        dataHome_.point(tree.path("data"));
     }
 
     void TearDown() override
     {
         if (QMenu* menu = form2 ? form2->nameListMenu : nullptr)
             menu->close();
-        if (oldDataHome_)
-            ::setenv("XDG_DATA_HOME", oldDataHome_->c_str(), 1);
-        else
-            ::unsetenv("XDG_DATA_HOME");
         FormsTest::TearDown();
     }
 
@@ -161,7 +155,7 @@ protected:
     TempTree tree;
 
 private:
-    std::optional<std::string> oldDataHome_;
+    DataHome dataHome_;
 };
 
 } // namespace

@@ -31,14 +31,6 @@ protected:
         click(form1->xpButton3);
     }
 
-    Pairs rows() const
-    {
-        Pairs out;
-        for (std::size_t r = 0; r < form1->ListBox2.size(); ++r)
-            out.emplace_back(form1->ListBox2[r], form1->ListBox3[r]);
-        return out;
-    }
-
     QStringList names(controls::TfsListBox* list) const
     {
         QStringList out;

@@ -27,6 +27,7 @@ using qevra::fs::Restoring;
 using qevra::fs::TrashedFile;
 using qevra::fs::Trashing;
 using qevra::fs::TrashMove;
+using qevra::testing::DataHome;
 using qevra::testing::inMountNamespace;
 using qevra::testing::namesIn;
 using qevra::testing::readFile;
@@ -50,29 +51,6 @@ TrashMove trash(const std::string& path)
 {
     return realFileSystem().moveToTrash(path, seen(path), true);
 }
-
-// Points the home trash at `dataHome`/Trash while it lives.
-class DataHome {
-public:
-    explicit DataHome(const std::string& dataHome)
-    {
-        if (const char* old = std::getenv("XDG_DATA_HOME"))
-            old_ = old;
-        ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
-    }
-    ~DataHome()
-    {
-        if (old_)
-            ::setenv("XDG_DATA_HOME", old_->c_str(), 1);
-        else
-            ::unsetenv("XDG_DATA_HOME");
-    }
-    DataHome(const DataHome&) = delete;
-    DataHome& operator=(const DataHome&) = delete;
-
-private:
-    std::optional<std::string> old_;
-};
 
 #define EXPECT_CHILD_PASSES(status)                                                                \
     do {                                                                                           \

@@ -276,6 +276,30 @@ void FormsTest::typeExtension(const QString& text)
     typeText(form1->proComboBox1->lineEdit(), text);
 }
 
+void FormsTest::prepareSearch(const std::vector<std::string>& dirs, const QString& extension,
+    controls::TxpCheckBox* criterion)
+{
+    if (form2->isVisible())
+        form2->close();
+    form1->ListBox4.clear();
+    chooseDirectories(dirs);
+    typeExtension(extension);
+    for (controls::TxpCheckBox* box : criteria()) {
+        if (box != criterion && box->isChecked())
+            click(box);
+    }
+    if (!criterion->isChecked())
+        click(criterion);
+}
+
+std::vector<std::pair<std::string, std::string>> FormsTest::rows() const
+{
+    std::vector<std::pair<std::string, std::string>> out;
+    for (std::size_t r = 0; r < form1->ListBox2.size(); ++r)
+        out.emplace_back(form1->ListBox2[r], form1->ListBox3[r]);
+    return out;
+}
+
 void FormsTest::click(QWidget* widget)
 {
     QTest::mouseClick(widget, Qt::LeftButton);

@@ -94,6 +94,18 @@ protected:
     void chooseDirectories(const std::vector<std::string>& dirs);
     // Types the extension text into the extension box.
     void typeExtension(const QString& text);
+    // Everything a user does before pressing "Искать копии": closes the
+    // editor if it is open, chooses `dirs` anew, types `extension` and
+    // checks `criterion` alone.
+    void prepareSearch(const std::vector<std::string>& dirs, const QString& extension,
+        controls::TxpCheckBox* criterion);
+    // The three criterion boxes.
+    std::vector<controls::TxpCheckBox*> criteria() const
+    {
+        return { form1->checkbox1, form1->CheckBox2, form1->CheckBox3 };
+    }
+    // The rows of the hidden lists, as paths.
+    std::vector<std::pair<std::string, std::string>> rows() const;
     void click(QWidget* widget);
     // Puts pairs into the hidden lists as a pass would, then shows the
     // editor in place of the main window.

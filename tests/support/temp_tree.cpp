@@ -116,6 +116,31 @@ int runUnprivileged(const std::function<int()>& work)
     return waitFor(pid);
 }
 
+DataHome::DataHome()
+{
+    if (const char* old = std::getenv("XDG_DATA_HOME"))
+        old_ = old;
+}
+
+DataHome::DataHome(const std::string& dataHome)
+    : DataHome()
+{
+    point(dataHome);
+}
+
+DataHome::~DataHome()
+{
+    if (old_)
+        ::setenv("XDG_DATA_HOME", old_->c_str(), 1);
+    else
+        ::unsetenv("XDG_DATA_HOME");
+}
+
+void DataHome::point(const std::string& dataHome)
+{
+    ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
+}
+
 int inMountNamespace(const std::function<int()>& work)
 {
     const pid_t pid = ::fork();

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -32,6 +33,21 @@ public:
 
 private:
     std::string root_;
+};
+
+// Points the home trash's data folder (XDG_DATA_HOME) where a test wants it,
+// and puts back what was there when it goes.
+class DataHome {
+public:
+    DataHome();
+    explicit DataHome(const std::string& dataHome);
+    ~DataHome();
+    DataHome(const DataHome&) = delete;
+    DataHome& operator=(const DataHome&) = delete;
+    void point(const std::string& dataHome);
+
+private:
+    std::optional<std::string> old_;
 };
 
 // Runs `work` in a child process that has dropped root's privileges (to the
