@@ -199,6 +199,7 @@ TEST_F(Passes, NoCandidatesOrNoPairsAreReportedAndTheEditorStillOpens)
     tree.file("only/one.mp3", "x");
     search({ tree.path("missing") }, "txt", form1->CheckBox3);
     EXPECT_EQ(boxes().messages, std::vector<QString> { "Файлов нет" });
+    EXPECT_EQ(form1->StatusBar1->text(), QStringLiteral("    Идет поиск копий файлов"));
     EXPECT_TRUE(form1->isVisible());
     EXPECT_TRUE(form2->isVisible());
     EXPECT_EQ(form2->Label1->text(), "Label1");

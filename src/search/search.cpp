@@ -65,9 +65,9 @@ Ended bySize(const SearchRequest& request, fs::FileSystem& fileSystem, Results& 
     startRows(results, content ? Criterion::Content : Criterion::Size);
     const PathList& candidates = results.candidates;
     const std::size_t n = candidates.size();
+    observer.phaseStarted(Phase::Measuring, n);
     if (n == 0)
         return { false, Phase::Measuring };
-    observer.phaseStarted(Phase::Measuring, n);
     KeyPairer pairer;
     std::vector<Row> rows;
     const auto measured = [&](std::uint32_t i) {
