@@ -19,6 +19,7 @@
 #include "app/startup.h"
 #include "app/stop_flag.h"
 #include "editor/copies_editor.h"
+#include "forwarding_files.h"
 #include "fs/file_system.h"
 #include "platform/application.h"
 #include "platform/services.h"
@@ -78,7 +79,7 @@ private:
 };
 
 // The real file system behind a share that takes `delay` for every request.
-class Share : public qevra::fs::FileSystem {
+class Share : public ForwardingFiles {
 public:
     std::atomic<int> delayMs { 0 };
     std::set<std::string> hanging; // paths whose reads wait at the gate
@@ -90,8 +91,6 @@ public:
         const Request request(*this);
         return real().readDirectory(dir, out);
     }
-    bool fileExists(const std::string& path) override { return real().fileExists(path); }
-    bool directoryExists(const std::string& path) override { return real().directoryExists(path); }
     qevra::fs::FileStamp measure(const std::string& path) override
     {
         const Request request(*this);
@@ -112,25 +111,8 @@ public:
         const Request request(*this);
         return real().examine(path, resolve);
     }
-    qevra::fs::Removal removeFile(
-        const std::string& path, const qevra::fs::FileStamp& seen, bool unchanged) override
-    {
-        return real().removeFile(path, seen, unchanged);
-    }
-    qevra::fs::TrashMove moveToTrash(
-        const std::string& path, const qevra::fs::FileStamp& seen, bool unchanged) override
-    {
-        return real().moveToTrash(path, seen, unchanged);
-    }
-    qevra::fs::Restoring restoreFromTrash(
-        const qevra::fs::TrashedFile& file, qevra::fs::FileStamp* restored) override
-    {
-        return real().restoreFromTrash(file, restored);
-    }
 
 private:
-    static qevra::fs::FileSystem& real() { return qevra::fs::realFileSystem(); }
-
     // One request on the wire: it waits, and counts while in progress.
     class Request {
     public:
@@ -273,9 +255,9 @@ double pairSizes(const std::vector<std::uint64_t>& sizes, std::uint64_t& probes)
     }
     const auto start = Clock::now();
     qevra::search::KeyPairer pairer;
-    std::vector<qevra::search::Row> rows;
     for (std::uint32_t i = 0; i < sizes.size(); ++i)
-        pairer.add(i, sizes[i], candidates, stamps, rows);
+        pairer.add(i, sizes[i]);
+    const qevra::search::PairGroups pairs = pairer.pairs(candidates, stamps);
     probes = pairer.probes();
     return ms(Clock::now() - start);
 }

@@ -168,7 +168,7 @@ TEST_F(Accessibility, EditorNamesItsListsAndPathLabels)
     EXPECT_EQ(first->role(), QAccessible::List);
     EXPECT_EQ(first->text(QAccessible::Name), QStringLiteral("1-ый файл из пары копий"));
     EXPECT_EQ(nameOf(form2->Label3), QStringLiteral("Путь 1-го файла: Пусто"));
-    const QRect row = form2->fsListBox1->visualRect(form2->fsListBox1->model()->index(0, 0));
+    const QRect row = form2->fsListBox1->visualRect(0);
     QTest::mouseClick(form2->fsListBox1->viewport(), Qt::LeftButton, {}, row.center());
     EXPECT_EQ(nameOf(form2->Label3), QStringLiteral("Путь 1-го файла: Файл удален"));
 }

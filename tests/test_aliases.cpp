@@ -65,10 +65,10 @@ void makeFiles(const std::string& dir)
 
 using Pair = std::pair<std::string, std::string>;
 
-std::set<Pair> pairsOf(const search::PathList& candidates, const std::vector<search::Row>& rows)
+std::set<Pair> pairsOf(const search::PathList& candidates, const search::PairGroups& rows)
 {
     std::set<Pair> pairs;
-    for (const search::Row& row : rows)
+    for (const search::Row& row : rows.listed())
         pairs.insert(
             std::minmax(std::string(candidates[row.first]), std::string(candidates[row.second])));
     return pairs;
@@ -108,16 +108,16 @@ int checkScene(const std::string& plain, const std::string& view)
         std::minmax(view + one, plain + copy),
         std::minmax(view + one, view + copy),
     };
-    std::vector<search::Row> rows;
+    search::PairGroups rows;
     search::StampList named;
-    search::pairByName(candidates, search::identifyWith(files), rows, named);
+    CHECK_IN_CHILD(search::pairByName(candidates, search::identifyWith(files), rows, named));
     CHECK_IN_CHILD(pairsOf(candidates, rows) == expected);
-    CHECK_IN_CHILD(rows.size() == 2 * expected.size());
+    CHECK_IN_CHILD(rows.rows() == 2 * expected.size());
 
-    rows.clear();
     search::KeyPairer pairer;
     for (std::uint32_t i = 0; i < candidates.size(); ++i)
-        pairer.add(i, std::uint64_t(stamps[i].size), candidates, stamps, rows);
+        pairer.add(i, std::uint64_t(stamps[i].size));
+    rows = pairer.pairs(candidates, stamps);
     // By size the other file pairs too, with every file but its own view.
     std::set<Pair> bySize = expected;
     for (const std::string& root : { plain, view }) {

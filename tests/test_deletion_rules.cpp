@@ -169,15 +169,14 @@ protected:
     void selectRow(int row)
     {
         auto* names = form2->fsListBox1;
-        const QRect rect = names->visualRect(names->model()->index(row, 0));
-        QTest::mouseClick(names->viewport(), Qt::LeftButton, {}, rect.center());
+        QTest::mouseClick(names->viewport(), Qt::LeftButton, {}, names->visualRect(row).center());
     }
 
     // A right click on a row of either list, as the window system delivers
     // it, then a click on the item of the menu it opened.
     void chooseOnRow(controls::TfsListBox* names, int row, QAction* item)
     {
-        const QPoint inViewport = names->visualRect(names->model()->index(row, 0)).center();
+        const QPoint inViewport = names->visualRect(row).center();
         QTest::mouseClick(form2->windowHandle(), Qt::RightButton, {},
             names->viewport()->mapTo(form2, inViewport));
         QMenu* menu = form2->nameListMenu;

@@ -42,8 +42,7 @@ protected:
     void selectRow(int row)
     {
         auto* list = form2->fsListBox1;
-        const QRect rect = list->visualRect(list->model()->index(row, 0));
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(row).center());
     }
 };
 
@@ -318,14 +317,16 @@ TEST(BindMount, TheSameDirectoryTwiceHoldsOneFile)
         search::StampList stamps;
         for (std::size_t i = 0; i < candidates.size(); ++i)
             stamps.push_back(files.measure(std::string(candidates[i])));
-        std::vector<search::Row> rows;
         search::KeyPairer pairer;
         for (std::uint32_t i = 0; i < 2; ++i)
-            pairer.add(i, std::uint64_t(stamps[i].size), candidates, stamps, rows);
+            pairer.add(i, std::uint64_t(stamps[i].size));
+        const search::PairGroups bySize = pairer.pairs(candidates, stamps);
+        search::PairGroups byName;
         search::StampList named;
-        search::pairByName(candidates, search::identifyWith(files), rows, named);
+        search::pairByName(candidates, search::identifyWith(files), byName, named);
         const auto byContent = search::pairByContent(files, candidates, stamps, goOn);
-        if (!rows.empty() || !byContent || !byContent->empty())
+        if (!bySize.listed().empty() || !byName.listed().empty() || !byContent
+            || !byContent->listed().empty())
             return 3;
         const auto partner = search::checkPartner(files, Criterion::Size,
             std::string(candidates[0]), stamps[0], std::string(candidates[1]), stamps[1]);

@@ -93,13 +93,12 @@ protected:
     }
     void rightClickRow(controls::TfsListBox* list, int row)
     {
-        rightClick(list, list->visualRect(list->model()->index(row, 0)).center());
+        rightClick(list, list->visualRect(row).center());
     }
     void leftClickRow(int row)
     {
         auto* list = form2->fsListBox1;
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-            list->visualRect(list->model()->index(row, 0)).center());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(row).center());
     }
 
     QMenu* menu() const { return form2->nameListMenu; }
@@ -203,8 +202,7 @@ TEST_F(NameListMenu, TheSecondListChoosesItsPairThroughTheFirstAndServesItsOwnCo
     leftClickRow(0);
     // A left click there does nothing: the list is not for the user.
     QTest::mouseClick(form2->windowHandle(), Qt::LeftButton, {},
-        form2->fsListBox2->viewport()->mapTo(form2,
-            form2->fsListBox2->visualRect(form2->fsListBox2->model()->index(2, 0)).center()));
+        form2->fsListBox2->viewport()->mapTo(form2, form2->fsListBox2->visualRect(2).center()));
     EXPECT_EQ(form2->fsListBox1->selectedRow(), 0);
 
     rightClickRow(form2->fsListBox2, 2);
@@ -223,7 +221,7 @@ TEST_F(NameListMenu, TheKeyboardOpensTheMenuOnTheCurrentRowChosenFirst)
     showRows(files, adjacentRows(3));
     // Tabbed into, the list has a current row but no pair is chosen yet.
     form2->fsListBox1->setFocus(Qt::TabFocusReason);
-    ASSERT_EQ(form2->fsListBox1->currentIndex().row(), 0);
+    ASSERT_EQ(form2->fsListBox1->currentRow(), 0);
     ASSERT_EQ(label3(), kEmptyMarker);
     QTest::keyClick(form2->fsListBox1, Qt::Key_F10, Qt::ShiftModifier);
     EXPECT_EQ(form2->Label3->path(), files[0]);
@@ -231,7 +229,7 @@ TEST_F(NameListMenu, TheKeyboardOpensTheMenuOnTheCurrentRowChosenFirst)
     ASSERT_TRUE(menu()->isVisible());
     EXPECT_EQ(form2->menuColumn(), 1);
     // The menu opens at that row.
-    const QRect row = form2->fsListBox1->visualRect(form2->fsListBox1->model()->index(0, 0));
+    const QRect row = form2->fsListBox1->visualRect(0);
     EXPECT_TRUE(QRect(form2->fsListBox1->viewport()->mapToGlobal(row.topLeft()), row.size() * 2)
                     .contains(menu()->pos()));
     closeMenu();
@@ -266,7 +264,7 @@ TEST_F(NameListMenu, OneFileGoesToTheTrashAndComesBack)
     EXPECT_EQ(form2->Label4->path(), files[1]);
     EXPECT_TRUE(form2->Image1->isHidden());
     EXPECT_TRUE(form2->canRestore());
-    EXPECT_EQ(form2->fsListBox1->model()->rowCount(), 1); // the lists stay
+    EXPECT_EQ(form2->fsListBox1->rowCount(), 1u); // the lists stay
 
     pressUndo();
     EXPECT_EQ(readFile(files[0]), "same x.txt");

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -39,20 +40,20 @@ PathList listOf(const std::vector<std::string>& paths)
 
 std::vector<Row> byName(const PathList& candidates)
 {
-    std::vector<Row> rows;
+    PairGroups pairs;
     StampList stamps;
-    pairByName(candidates, {}, rows, stamps);
-    return rows;
+    EXPECT_TRUE(pairByName(candidates, {}, pairs, stamps));
+    return pairs.listed();
 }
 
 // Name pairing of real files, each identified without following a final
 // link; the stamps it took go to `stamps`.
 std::vector<Row> byNameOfFiles(const PathList& candidates, StampList& stamps, unsigned threads = 0)
 {
-    std::vector<Row> rows;
-    pairByName(
-        candidates, qevra::search::identifyWith(realFileSystem()), rows, stamps, {}, threads);
-    return rows;
+    PairGroups pairs;
+    EXPECT_TRUE(pairByName(
+        candidates, qevra::search::identifyWith(realFileSystem()), pairs, stamps, {}, threads));
+    return pairs.listed();
 }
 
 // Name pairing as it is defined, pair by pair.
@@ -268,18 +269,33 @@ TEST(PairByName, EachOuterCandidateGetsItsNamesakesInAscendingOrder)
 {
     const PathList candidates
         = listOf({ "/r/a/x.txt", "/r/b/y.txt", "/r/c/x.txt", "/r/d/x.txt", "/r/e/y.doc" });
-    std::vector<Row> rows;
-    std::vector<std::pair<std::size_t, std::size_t>> outerSteps; // (i, rows written before it)
+    const std::vector<Row> expected
+        = { { 2, 0 }, { 3, 0 }, { 0, 2 }, { 3, 2 }, { 0, 3 }, { 2, 3 } };
+    PairGroups pairs;
+    std::vector<std::size_t> outerSteps;
     StampList stamps;
-    pairByName(candidates, {}, rows, stamps, [&](std::size_t i) {
-        outerSteps.emplace_back(i, rows.size());
+    EXPECT_TRUE(pairByName(candidates, {}, pairs, stamps, [&](std::size_t i) {
+        outerSteps.push_back(i);
         return true;
-    });
+    }));
+    EXPECT_EQ(pairs.listed(), expected);
+    EXPECT_EQ(outerSteps, (std::vector<std::size_t> { 0, 1, 2, 3, 4 }));
 
-    EXPECT_EQ(
-        rows, (std::vector<Row> { { 2, 0 }, { 3, 0 }, { 0, 2 }, { 3, 2 }, { 0, 3 }, { 2, 3 } }));
-    EXPECT_EQ(outerSteps,
-        (std::vector<std::pair<std::size_t, std::size_t>> {
+    // Stopped at an outer step, the rows are those of the steps before it.
+    std::vector<std::pair<std::size_t, std::uint64_t>> rowsBefore; // (i, rows of the steps before)
+    for (std::size_t stop = 0; stop < candidates.size(); ++stop) {
+        PairGroups stopped;
+        StampList stoppedStamps;
+        EXPECT_FALSE(pairByName(
+            candidates, {}, stopped, stoppedStamps, [&](std::size_t i) { return i != stop; }));
+        rowsBefore.emplace_back(stop, stopped.rows());
+        EXPECT_EQ(stopped.listed(),
+            std::vector<Row>(expected.begin(),
+                expected.begin()
+                    + std::ptrdiff_t(std::min<std::uint64_t>(stopped.rows(), expected.size()))));
+    }
+    EXPECT_EQ(rowsBefore,
+        (std::vector<std::pair<std::size_t, std::uint64_t>> {
             { 0, 0 }, { 1, 2 }, { 2, 2 }, { 3, 4 }, { 4, 6 } }));
 }
 
@@ -309,20 +325,20 @@ TEST(PairByName, AFileCollectedTwiceNeverPairsWithItself)
 TEST(PairByName, NoOrOneCandidate)
 {
     std::vector<std::size_t> outerSteps;
-    std::vector<Row> rows;
+    PairGroups pairs;
     StampList stamps;
-    pairByName(PathList(), {}, rows, stamps, [&](std::size_t i) {
+    EXPECT_TRUE(pairByName(PathList(), {}, pairs, stamps, [&](std::size_t i) {
         outerSteps.push_back(i);
         return true;
-    });
-    EXPECT_TRUE(rows.empty());
+    }));
+    EXPECT_TRUE(pairs.listed().empty());
     EXPECT_TRUE(outerSteps.empty());
 
-    pairByName(listOf({ "/a/f" }), {}, rows, stamps, [&](std::size_t i) {
+    EXPECT_TRUE(pairByName(listOf({ "/a/f" }), {}, pairs, stamps, [&](std::size_t i) {
         outerSteps.push_back(i);
         return true;
-    });
-    EXPECT_TRUE(rows.empty());
+    }));
+    EXPECT_TRUE(pairs.listed().empty());
     EXPECT_EQ(outerSteps, std::vector<std::size_t> { 0 });
 }
 
@@ -345,10 +361,10 @@ TEST(PairByName, AgreesWithPairByPairOnRandomLists)
         for (const NameHash hash :
             { +[](std::string_view name) { return std::uint64_t(name.size()); },
                 +[](std::string_view) { return std::uint64_t(7); } }) {
-            std::vector<Row> rows;
+            PairGroups pairs;
             StampList stamps;
-            pairByName(candidates, {}, rows, stamps, {}, 0, {}, hash);
-            EXPECT_EQ(rows, expected);
+            EXPECT_TRUE(pairByName(candidates, {}, pairs, stamps, {}, 0, {}, hash));
+            EXPECT_EQ(pairs.listed(), expected);
         }
     }
 }
@@ -410,7 +426,7 @@ TEST(PairByName, OnlyRecurringNamesAreIdentified)
     const PathList candidates = listOf({ tree.file("a/x", "1"), tree.file("a/y", "2"),
         tree.file("b/x", "3"), tree.path("gone/x") });
     std::vector<std::string> asked;
-    std::vector<Row> rows;
+    PairGroups pairs;
     StampList stamps;
     pairByName(
         candidates,
@@ -418,15 +434,15 @@ TEST(PairByName, OnlyRecurringNamesAreIdentified)
             asked.insert(asked.end(), paths.begin(), paths.end());
             realFileSystem().examineEach(paths, qevra::fs::Resolve::NoFinalLink, found);
         },
-        rows, stamps);
+        pairs, stamps);
     // In candidate order, so that the files of one directory come together.
     EXPECT_EQ(asked,
         (std::vector<std::string> { tree.path("a/x"), tree.path("b/x"), tree.path("gone/x") }));
     EXPECT_FALSE(stamps[1].known());
     EXPECT_FALSE(stamps[3].known()); // a file that cannot be identified...
     // ...is a file of its own, paired by its path as before.
-    EXPECT_EQ(
-        rows, (std::vector<Row> { { 2, 0 }, { 3, 0 }, { 0, 2 }, { 3, 2 }, { 0, 3 }, { 2, 3 } }));
+    EXPECT_EQ(pairs.listed(),
+        (std::vector<Row> { { 2, 0 }, { 3, 0 }, { 0, 2 }, { 3, 2 }, { 0, 3 }, { 2, 3 } }));
 }
 
 // ---- By size ---------------------------------------------------------------
@@ -449,23 +465,25 @@ TEST(KeyPairer, EachFilePairsWithEveryEarlierOneOfItsKey)
     const PathList candidates = listOf({ "/a", "/b", "/c", "/d", "/e" });
     const StampList stamps = distinctStamps(5);
     KeyPairer pairer;
-    std::vector<Row> rows;
-    pairer.add(0, 10, candidates, stamps, rows);
-    pairer.add(1, 10, candidates, stamps, rows);
-    pairer.add(2, 7, candidates, stamps, rows);
-    pairer.add(3, 10, candidates, stamps, rows);
-    EXPECT_EQ(rows, (std::vector<Row> { { 0, 1 }, { 0, 3 }, { 1, 3 } }));
+    pairer.add(0, 10);
+    pairer.add(1, 10);
+    pairer.add(2, 7);
+    EXPECT_EQ(pairer.pairs(candidates, stamps).listed(), (std::vector<Row> { { 0, 1 } }));
+    // Asked for its rows, the pairer goes on.
+    pairer.add(3, 10);
+    const std::vector<Row> rows = { { 0, 1 }, { 0, 3 }, { 1, 3 } };
+    EXPECT_EQ(pairer.pairs(candidates, stamps).listed(), rows);
 
-    // Empty files are a size like any other.
-    rows.clear();
-    pairer.add(4, 0, candidates, stamps, rows);
-    EXPECT_TRUE(rows.empty());
+    // Empty files are a size like any other: a lone one adds no row.
+    pairer.add(4, 0);
+    EXPECT_EQ(pairer.pairs(candidates, stamps).listed(), rows);
 
     pairer.clear();
-    pairer.add(0, 0, candidates, stamps, rows);
-    pairer.add(1, 0, candidates, stamps, rows);
-    pairer.add(2, 10, candidates, stamps, rows);
-    EXPECT_EQ(rows, (std::vector<Row> { { 0, 1 } }));
+    EXPECT_TRUE(pairer.pairs(candidates, stamps).listed().empty());
+    pairer.add(0, 0);
+    pairer.add(1, 0);
+    pairer.add(2, 10);
+    EXPECT_EQ(pairer.pairs(candidates, stamps).listed(), (std::vector<Row> { { 0, 1 } }));
 }
 
 TEST(KeyPairer, OneFileNeverPairsWithItself)
@@ -477,11 +495,10 @@ TEST(KeyPairer, OneFileNeverPairsWithItself)
     stamps[3] = stamps[0];
     stamps[4] = stamps[2];
     KeyPairer pairer;
-    std::vector<Row> rows;
     for (std::uint32_t i = 0; i < candidates.size(); ++i)
-        pairer.add(i, 5, candidates, stamps, rows);
-    EXPECT_EQ(
-        rows, (std::vector<Row> { { 0, 2 }, { 1, 2 }, { 2, 3 }, { 0, 4 }, { 1, 4 }, { 3, 4 } }));
+        pairer.add(i, 5);
+    EXPECT_EQ(pairer.pairs(candidates, stamps).listed(),
+        (std::vector<Row> { { 0, 2 }, { 1, 2 }, { 2, 3 }, { 0, 4 }, { 1, 4 }, { 3, 4 } }));
 }
 
 TEST(KeyPairer, ManyKeysKeepTheirOwnChainsAcrossTheTablesGrowth)
@@ -500,15 +517,19 @@ TEST(KeyPairer, ManyKeysKeepTheirOwnChainsAcrossTheTablesGrowth)
         keys[i] = k % 3 == 0 ? k << 40 : k % 3 == 1 ? UINT64_MAX - k : k;
     }
     KeyPairer pairer;
-    std::vector<Row> rows;
     std::vector<Row> expected;
     for (std::uint32_t i = 0; i < count; ++i) {
         for (std::uint32_t k = 0; k < i; ++k) {
             if (keys[k] == keys[i])
                 expected.push_back({ k, i });
         }
-        pairer.add(i, keys[i], candidates, stamps, rows);
+        pairer.add(i, keys[i]);
+        // Asked halfway, the rows so far; the pairer then goes on.
+        if (i == count / 2) {
+            EXPECT_EQ(pairer.pairs(candidates, stamps).listed(), expected);
+        }
     }
+    const std::vector<Row> rows = pairer.pairs(candidates, stamps).listed();
     EXPECT_EQ(rows.size(), expected.size());
     EXPECT_EQ(rows, expected);
 }
@@ -527,22 +548,20 @@ TEST(KeyPairer, KeysChosenToCollideCostNoMoreThanAnyOthers)
     for (const int shift : { 0, 32, 50 }) {
         SCOPED_TRACE(shift);
         KeyPairer pairer;
-        std::vector<Row> rows;
         for (std::uint32_t i = 0; i < count; ++i)
-            pairer.add(i, std::uint64_t(i) << shift, candidates, stamps, rows);
-        EXPECT_TRUE(rows.empty());
+            pairer.add(i, std::uint64_t(i) << shift);
+        EXPECT_TRUE(pairer.pairs(candidates, stamps).listed().empty());
         EXPECT_LT(pairer.probes(), std::uint64_t(count) * 8);
     }
     // Two pairers are keyed apart, and still pair alike.
     KeyPairer first;
     KeyPairer second;
-    std::vector<Row> firstRows;
-    std::vector<Row> secondRows;
     for (std::uint32_t i = 0; i < count; ++i) {
-        first.add(i, std::uint64_t(i % 100) << 50, candidates, stamps, firstRows);
-        second.add(i, std::uint64_t(i % 100) << 50, candidates, stamps, secondRows);
+        first.add(i, std::uint64_t(i % 100) << 50);
+        second.add(i, std::uint64_t(i % 100) << 50);
     }
-    EXPECT_EQ(firstRows, secondRows);
+    const std::vector<Row> firstRows = first.pairs(candidates, stamps).listed();
+    EXPECT_EQ(firstRows, second.pairs(candidates, stamps).listed());
     // 84 keys of 164 candidates, 16 of 163.
     EXPECT_EQ(firstRows.size(), std::size_t(84) * (164 * 163 / 2) + 16 * (163 * 162 / 2));
 }
@@ -595,9 +614,9 @@ std::vector<Row> byContent(qevra::fs::FileSystem& fileSystem, const Candidates& 
     const ContentStageOptions& options = {})
 {
     ProgressFunction goOn({});
-    auto rows = pairByContent(fileSystem, files.list, files.stamps, goOn, options);
-    EXPECT_TRUE(rows.has_value());
-    return rows.value_or(std::vector<Row>());
+    const auto pairs = pairByContent(fileSystem, files.list, files.stamps, goOn, options);
+    EXPECT_TRUE(pairs.has_value());
+    return pairs ? pairs->listed() : std::vector<Row>();
 }
 
 // Equal pairs, one differing late, at the first and at the last byte.
@@ -792,8 +811,8 @@ TEST(PairByContent, AFileUnreadableToTheUserPairsWithNothing)
     ASSERT_EQ(::chmod(files.paths[0].c_str(), 0), 0);
     const int status = runUnprivileged([&] {
         ProgressFunction goOn({});
-        const auto rows = pairByContent(realFileSystem(), files.list, files.stamps, goOn);
-        return rows == std::vector<Row> { { 1, 2 } } ? 0 : 1;
+        const auto pairs = pairByContent(realFileSystem(), files.list, files.stamps, goOn);
+        return pairs && pairs->listed() == std::vector<Row> { { 1, 2 } } ? 0 : 1;
     });
     EXPECT_EQ(status, 0);
 }
@@ -915,7 +934,8 @@ TEST(PairByContent, ReportsTheBytesItComparesOnTheCallingThread)
     });
     const auto rows = pairByContent(slow, files.list, files.stamps, progress);
     ASSERT_TRUE(rows);
-    EXPECT_EQ(rows->size(), 28u);
+    EXPECT_EQ(rows->rows(), 28u);
+    EXPECT_EQ(rows->listed().size(), 28u);
     EXPECT_GT(steps, 0);
     EXPECT_TRUE(ordered);
     EXPECT_FALSE(elsewhere);

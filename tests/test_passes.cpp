@@ -34,8 +34,8 @@ protected:
     QStringList names(controls::TfsListBox* list) const
     {
         QStringList out;
-        for (int r = 0; r < list->model()->rowCount(); ++r)
-            out << list->model()->index(r, 0).data().toString();
+        for (std::uint64_t r = 0; r < list->rowCount(); ++r)
+            out << list->rowText(std::int64_t(r));
         return out;
     }
 

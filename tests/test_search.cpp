@@ -96,22 +96,23 @@ TEST(Search, EachCriterionGivesTheRowsOfItsPassOverTheRootsInOrder)
         EXPECT_EQ(results.stamps.size(), 4u);
 
         // The rows are those of the pass over these candidates.
-        std::vector<Row> expected;
+        PairGroups pairs;
         StampList stamps;
         if (criterion == Criterion::Name) {
-            pairByName(results.candidates, identifyWith(fs::realFileSystem()), expected, stamps);
+            pairByName(results.candidates, identifyWith(fs::realFileSystem()), pairs, stamps);
         } else {
             ProgressFunction goOn({});
             measureCandidates(fs::realFileSystem(), results.candidates, stamps, goOn, {});
             if (criterion == Criterion::Size) {
                 KeyPairer pairer;
                 for (std::uint32_t i = 0; i < 4; ++i)
-                    pairer.add(
-                        i, std::uint64_t(stamps[i].size), results.candidates, stamps, expected);
+                    pairer.add(i, std::uint64_t(stamps[i].size));
+                pairs = pairer.pairs(results.candidates, stamps);
             } else {
-                expected = *pairByContent(fs::realFileSystem(), results.candidates, stamps, goOn);
+                pairs = *pairByContent(fs::realFileSystem(), results.candidates, stamps, goOn);
             }
         }
+        const std::vector<Row> expected = pairs.listed();
         std::vector<Row> rows;
         for (std::size_t r = 0; r < results.first.size(); ++r)
             rows.push_back({ results.first.candidate(r), results.second.candidate(r) });

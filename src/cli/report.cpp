@@ -9,34 +9,6 @@ namespace qevra::cli {
 
 namespace {
 
-// Union of the candidates that rows join, by their smallest member.
-class Joined {
-public:
-    explicit Joined(std::size_t count)
-        : parent_(count)
-    {
-        std::iota(parent_.begin(), parent_.end(), 0u);
-    }
-    std::uint32_t root(std::uint32_t x)
-    {
-        while (parent_[x] != x) {
-            parent_[x] = parent_[parent_[x]];
-            x = parent_[x];
-        }
-        return x;
-    }
-    void join(std::uint32_t a, std::uint32_t b)
-    {
-        a = root(a);
-        b = root(b);
-        if (a != b)
-            parent_[std::max(a, b)] = std::min(a, b);
-    }
-
-private:
-    std::vector<std::uint32_t> parent_;
-};
-
 class Writer {
 public:
     explicit Writer(std::FILE* out)
@@ -95,28 +67,7 @@ std::size_t utf8Length(std::string_view bytes, std::size_t at)
 
 Groups groupsOf(const search::Results& results)
 {
-    const std::size_t count = results.candidates.size();
-    Joined joined(count);
-    std::vector<bool> paired(count, false);
-    for (std::size_t r = 0; r < results.first.size() && r < results.second.size(); ++r) {
-        const std::uint32_t a = results.first.candidate(r);
-        const std::uint32_t b = results.second.candidate(r);
-        joined.join(a, b);
-        paired[a] = paired[b] = true;
-    }
-    Groups groups;
-    std::vector<std::uint32_t> groupOf(count, UINT32_MAX);
-    for (std::uint32_t c = 0; c < count; ++c) {
-        if (!paired[c])
-            continue;
-        const std::uint32_t root = joined.root(c);
-        if (groupOf[root] == UINT32_MAX) {
-            groupOf[root] = static_cast<std::uint32_t>(groups.size());
-            groups.emplace_back();
-        }
-        groups[groupOf[root]].push_back(c);
-    }
-    return groups;
+    return results.pairs.components();
 }
 
 Summary summarize(const search::Results& results, const Groups& groups)
@@ -200,7 +151,7 @@ std::string jsonString(std::string_view bytes)
 bool writeRows(std::FILE* out, const search::Results& results, bool nul)
 {
     Writer writer(out);
-    for (std::size_t r = 0; r < results.first.size(); ++r) {
+    for (std::uint64_t r = 0; r < results.first.size(); ++r) {
         writer.put(results.first[r]);
         writer.put(nul ? '\0' : '\t');
         writer.put(results.second[r]);

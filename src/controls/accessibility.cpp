@@ -1,6 +1,7 @@
 #include "controls/accessibility.h"
 
 #include "controls/basic_controls.h"
+#include "controls/name_list.h"
 #include "controls/progress_bar.h"
 #include "controls/status_bar.h"
 #include "controls/xp_button.h"
@@ -8,8 +9,11 @@
 
 #include <QAbstractItemView>
 #include <QAccessibleWidget>
+#include <QHash>
 #include <QKeySequence>
 #include <QLineEdit>
+#include <QPointer>
+#include <QWindow>
 #include <mutex>
 
 namespace qevra::controls {
@@ -239,6 +243,152 @@ private:
     TfsComboBox* box() const { return static_cast<TfsComboBox*>(object()); }
 };
 
+// One row in view of a name list, which has no object of its own: its
+// text is its name, its place the row's rectangle on the screen.
+class NameRowAccessible : public QAccessibleInterface {
+public:
+    NameRowAccessible(TfsListBox* list, std::uint64_t row)
+        : list_(list)
+        , row_(row)
+    {
+    }
+
+    TfsListBox* list() const { return list_; }
+    std::uint64_t row() const { return row_; }
+
+    bool isValid() const override { return list_ && row_ < list_->rowCount(); }
+    QObject* object() const override { return nullptr; }
+    QWindow* window() const override { return list_ ? list_->window()->windowHandle() : nullptr; }
+    QAccessibleInterface* parent() const override
+    {
+        return list_ ? QAccessible::queryAccessibleInterface(list_.data()) : nullptr;
+    }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t != QAccessible::Name || !list_)
+            return {};
+        return list_->rowText(std::int64_t(row_));
+    }
+    void setText(QAccessible::Text, const QString&) override { }
+
+    QRect rect() const override
+    {
+        if (!list_)
+            return {};
+        const QRect shown = list_->visualRect(std::int64_t(row_));
+        if (shown.isEmpty())
+            return {};
+        return QRect(list_->viewport()->mapToGlobal(shown.topLeft()), shown.size());
+    }
+
+    QAccessible::Role role() const override { return QAccessible::ListItem; }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state;
+        if (!isValid()) {
+            state.invalid = true;
+            return state;
+        }
+        const auto row = std::int64_t(row_);
+        state.selectable = true;
+        state.selected = list_->selectedRow() == row;
+        state.focusable = list_->isEnabled();
+        state.focused = list_->hasFocus() && list_->currentRow() == row;
+        state.disabled = !list_->isEnabled();
+        if (list_->visualRect(row).isEmpty()) {
+            state.invisible = true;
+            state.offscreen = true;
+        }
+        return state;
+    }
+
+private:
+    QPointer<TfsListBox> list_;
+    std::uint64_t row_;
+};
+
+// The name list: role List, its children the rows in view (the rows out
+// of view are not there for a tool to walk, as there may be billions).
+class NameListAccessible : public QAccessibleWidget {
+public:
+    explicit NameListAccessible(TfsListBox* list)
+        : QAccessibleWidget(list, QAccessible::List)
+    {
+    }
+
+    ~NameListAccessible() override
+    {
+        for (const QAccessible::Id id : std::as_const(rows_))
+            QAccessible::deleteAccessibleInterface(id);
+    }
+
+    int childCount() const override { return list()->rowsInView(); }
+
+    QAccessibleInterface* child(int index) const override
+    {
+        if (index < 0 || index >= list()->rowsInView())
+            return nullptr;
+        return rowInterface(list()->topRow() + std::uint64_t(index));
+    }
+
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        const auto* row = dynamic_cast<const NameRowAccessible*>(child);
+        if (!row || row->list() != list() || row->row() < list()->topRow())
+            return -1;
+        const std::uint64_t index = row->row() - list()->topRow();
+        return index < std::uint64_t(list()->rowsInView()) ? int(index) : -1;
+    }
+
+    QAccessibleInterface* childAt(int x, int y) const override
+    {
+        const std::int64_t row = list()->rowAt(list()->viewport()->mapFromGlobal(QPoint(x, y)));
+        return row < 0 ? nullptr : rowInterface(std::uint64_t(row));
+    }
+
+    QAccessibleInterface* focusChild() const override
+    {
+        const std::int64_t row = list()->currentRow();
+        if (!list()->hasFocus() || row < 0 || list()->visualRect(row).isEmpty())
+            return nullptr;
+        return rowInterface(std::uint64_t(row));
+    }
+
+private:
+    TfsListBox* list() const { return static_cast<TfsListBox*>(object()); }
+
+    // The interface of a row, made once while the row stays in view; the
+    // interfaces of rows scrolled away go once they outnumber those in view.
+    QAccessibleInterface* rowInterface(std::uint64_t row) const
+    {
+        if (const auto found = rows_.constFind(row); found != rows_.cend())
+            return QAccessible::accessibleInterface(*found);
+        const std::uint64_t top = list()->topRow();
+        const auto inView = std::uint64_t(list()->rowsInView());
+        if (std::uint64_t(rows_.size()) > 2 * inView + 16) {
+            for (auto it = rows_.begin(); it != rows_.end();) {
+                if (it.key() < top || it.key() >= top + inView) {
+                    QAccessible::deleteAccessibleInterface(it.value());
+                    it = rows_.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+        auto* made = new NameRowAccessible(list(), row);
+        rows_.insert(row, QAccessible::registerAccessibleInterface(made));
+        return made;
+    }
+
+    mutable QHash<std::uint64_t, QAccessible::Id> rows_;
+};
+
 QAccessibleInterface* programControls(const QString&, QObject* object)
 {
     if (auto* button = qobject_cast<TxpButton*>(object))
@@ -252,6 +402,8 @@ QAccessibleInterface* programControls(const QString&, QObject* object)
         return new StatusBarAccessible(bar);
     if (auto* box = qobject_cast<TfsComboBox*>(object))
         return new ComboBoxAccessible(box);
+    if (auto* list = qobject_cast<TfsListBox*>(object))
+        return new NameListAccessible(list);
     // The program's windows are plain widgets, which Qt would present as
     // a nameless client area; tools look for a window with its title.
     if (object->isWidgetType() && static_cast<QWidget*>(object)->isWindow()

@@ -12,7 +12,9 @@ namespace qevra::controls {
 // the checked state, the toggle action), the progress bar (role
 // ProgressBar, with the value interface) and the status bar (role
 // StatusBar, its text as name and value), the flat combo box (its
-// accessible name as name, its text as value); and the program's windows, plain
+// accessible name as name, its text as value), the name list (role List,
+// its rows in view as its children, role ListItem, each with its text as
+// name and its selected and focused states); and the program's windows, plain
 // widgets that Qt would present as a client area, take the role Window.
 // The controls' constructors call it.
 //

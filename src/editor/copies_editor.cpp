@@ -71,8 +71,7 @@ TForm2::TForm2(
     Label6->hide();
     MediaPlayer1 = new platform::MediaPlayer(this);
     fsListBox1 = new controls::TfsListBox(this);
-    names1_ = new NameListModel(results.first, this);
-    fsListBox1->setModel(names1_);
+    names1_ = new NameListRows(results.first, fsListBox1);
     fsListBox1->setGeometry(16, 104, 297, 199);
     fsListBox1->setIntegralHeight(true);
     fsListBox1->setCursor(Qt::PointingHandCursor);
@@ -81,8 +80,7 @@ TForm2::TForm2(
     RxGIFAnimator2 = new platform::GifAnimator(this);
     RxGIFAnimator2->setGeometry(658, 208, 159, 145);
     fsListBox2 = new controls::TfsListBox(this);
-    names2_ = new NameListModel(results.second, this);
-    fsListBox2->setModel(names2_);
+    names2_ = new NameListRows(results.second, fsListBox2);
     fsListBox2->setGeometry(336, 104, 310, 199);
     fsListBox2->setEnabled(false);
     Label7 = label(QStringLiteral("1-ый файл из пары копий"), 16, 72);
@@ -182,12 +180,12 @@ void TForm2::FormShow()
 
 void TForm2::fsListBox1Click()
 {
-    const int selected = fsListBox1->selectedRow();
+    const std::int64_t selected = fsListBox1->selectedRow();
     // Without a selected row there is no pair to show.
-    if (selected < 0 || std::size_t(selected) >= results_.first.size()
-        || std::size_t(selected) >= results_.second.size())
+    if (selected < 0 || std::uint64_t(selected) >= results_.first.size()
+        || std::uint64_t(selected) >= results_.second.size())
         return;
-    const auto pair = std::size_t(selected);
+    const auto pair = std::uint64_t(selected);
     Image1->show();
     Image2->show();
     fsListBox2->selectRow(selected);

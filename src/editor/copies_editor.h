@@ -6,7 +6,7 @@
 #include "controls/picture_box.h"
 #include "controls/xp_button.h"
 #include "controls/xp_check_box.h"
-#include "editor/name_list_model.h"
+#include "editor/name_list_rows.h"
 #include "editor/path_label.h"
 #include "platform/gif_animator.h"
 #include "platform/media_player.h"
@@ -15,6 +15,8 @@
 #include "search/path_column.h"
 #include "search/results.h"
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -46,6 +48,9 @@ inline const QString kMenuTrashAll = QStringLiteral("Переместить вс
 inline const QString kMenuCopyPath = QStringLiteral("Копировать путь");
 inline const QString kMenuCopyAllPairs = QStringLiteral("Копировать все пары");
 inline const QString kMenuRestore = QStringLiteral("Вернуть из корзины");
+// "Копировать все пары" copies at most this many rows.
+inline constexpr std::uint64_t kMostPairsCopied = 1'000'000;
+inline const QString kTooManyPairs = QStringLiteral("Слишком много пар для копирования: ");
 // Why a file did not go to the trash, or did not come back.
 inline const QString kNotTrashedSameFile
     = QStringLiteral("Файл не перемещен в корзину: это тот же файл");
@@ -215,11 +220,15 @@ private:
     // label reads "Файл удален" and the picture box hides.
     void markIfGone(const Column& column, const std::string& path);
     void makeNameListMenu();
-    // Deletes the column's file of row `row` when it is still the file the
+    // Deletes the column's file `candidate` when it is still the file the
     // search saw, then marks the column when no file exists at its path.
-    void deleteAndMark(const Column& column, std::size_t row);
-    // What stands at the partner's path of the column's row now.
-    search::Partner partnerOf(const Column& column, std::size_t row) const;
+    void deleteAndMark(const Column& column, std::uint32_t candidate);
+    // What stands at the partner's path now, seen from `file`.
+    search::Partner partnerOf(std::uint32_t file, std::uint32_t partner) const;
+    // Runs `remove` on the column's file of every row whose partner still
+    // stands as another file, as a loop over the rows in order would: each
+    // file once, at its first such row.
+    void forEachRemovable(const Column& column, const std::function<void(std::uint32_t)>& remove);
     // What the search saw of a candidate.
     const fs::FileStamp& stampOf(std::uint32_t candidate) const;
     void play(const Column& column);
@@ -237,10 +246,10 @@ private:
     search::Results& results_;
     QWidget* mainWindow_;
     platform::Services& services_;
-    NameListModel* names1_;
-    NameListModel* names2_;
+    NameListRows* names1_;
+    NameListRows* names2_;
     // The row whose paths the labels show, while they show one.
-    std::optional<std::size_t> shownPair_;
+    std::optional<std::uint64_t> shownPair_;
     // One move to the trash of this run: one file, or the files of one
     // "Переместить все в корзину"; with the column's marker before it, for
     // when no pair is shown on its undoing.

@@ -49,12 +49,11 @@ void TForm2::openFile(const Column& column)
         services_.desktop.open(*path);
 }
 
-void TForm2::deleteAndMark(const Column& column, std::size_t row)
+void TForm2::deleteAndMark(const Column& column, std::uint32_t candidate)
 {
     fs::FileSystem& files = services_.fileSystem;
-    const std::string path(column.list[row]);
-    const fs::FileStamp& seen = stampOf(column.list.candidate(row));
-    files.removeFile(path, seen, measuresFiles(results_.criterion));
+    const std::string path(results_.candidates[candidate]);
+    files.removeFile(path, stampOf(candidate), measuresFiles(results_.criterion));
     markIfGone(column, path);
 }
 
@@ -66,11 +65,42 @@ void TForm2::markIfGone(const Column& column, const std::string& path)
     column.label->setMarker(kDeletedMarker);
 }
 
-search::Partner TForm2::partnerOf(const Column& column, std::size_t row) const
+search::Partner TForm2::partnerOf(std::uint32_t file, std::uint32_t partner) const
 {
     return search::checkPartner(services_.fileSystem, results_.criterion,
-        std::string(column.list[row]), stampOf(column.list.candidate(row)),
-        std::string(column.partners[row]), stampOf(column.partners.candidate(row)));
+        std::string(results_.candidates[file]), stampOf(file),
+        std::string(results_.candidates[partner]), stampOf(partner));
+}
+
+void TForm2::forEachRemovable(
+    const Column& column, const std::function<void(std::uint32_t)>& remove)
+{
+    using Stands = search::PairGroups::Stands;
+    const auto stands = [this](std::uint32_t file, std::uint32_t partner) {
+        switch (partnerOf(file, partner)) {
+        case search::Partner::Distinct:
+            return Stands::Yes;
+        case search::Partner::SameFile:
+            return Stands::NotForThisFile;
+        default:
+            // Gone, changed or in a trash: for every file of its rows.
+            return Stands::No;
+        }
+    };
+    const std::uint64_t rows = names1_->count();
+    if (rows == 0)
+        return;
+    if (column.list.listed() || column.partners.listed()) {
+        for (std::uint64_t i = 0; i < rows && i < column.list.size() && i < column.partners.size();
+             ++i) {
+            if (stands(column.list.candidate(i), column.partners.candidate(i)) == Stands::Yes)
+                remove(column.list.candidate(i));
+        }
+        return;
+    }
+    results_.pairs.removeEach(
+        column.number == 2 ? search::PairGroups::Side::Second : search::PairGroups::Side::First,
+        stands, remove);
 }
 
 const fs::FileStamp& TForm2::stampOf(std::uint32_t candidate) const
@@ -84,7 +114,7 @@ void TForm2::deleteOne(const Column& column)
 {
     if (const auto row = removableShownRow(
             column, { kNotDeletedSameFile, kNotDeletedCopyChanged, kNotDeletedCopyInTrash }))
-        deleteAndMark(column, *row);
+        deleteAndMark(column, column.list.candidate(*row));
 }
 
 std::optional<std::size_t> TForm2::removableShownRow(
@@ -99,7 +129,9 @@ std::optional<std::size_t> TForm2::removableShownRow(
     // be another file, and, for files measured, the one the search saw.
     if (column.partnerLabel->caption() == kDeletedMarker)
         return row;
-    switch (search::refusalFor(partnerOf(column, row), results_.criterion)) {
+    switch (
+        search::refusalFor(partnerOf(column.list.candidate(row), column.partners.candidate(row)),
+            results_.criterion)) {
     case search::Refusal::None:
         return row;
     case search::Refusal::SameFile:
@@ -117,15 +149,13 @@ std::optional<std::size_t> TForm2::removableShownRow(
 
 void TForm2::deleteAll(const Column& column)
 {
-    const std::size_t rows = std::size_t(names1_->count());
-    // One uninterrupted loop. A row whose partner is not another regular
-    // file, unchanged where files were measured and outside every trash,
-    // holds the last copy of its pair and stays: the name pass lists every
-    // pair both ways, so otherwise every copy would go.
-    for (std::size_t i = 0; i < rows && i < column.list.size() && i < column.partners.size(); ++i) {
-        if (partnerOf(column, i) == search::Partner::Distinct)
-            deleteAndMark(column, i);
-    }
+    // As one uninterrupted loop over the rows would: a row whose partner is
+    // not another regular file, unchanged where files were measured and
+    // outside every trash, holds the last copy of its pair and stays (the
+    // name pass lists every pair both ways, so otherwise every copy would
+    // go). Worked out per group, so a group of thousands of files costs
+    // its files, not its millions of rows.
+    forEachRemovable(column, [&](std::uint32_t file) { deleteAndMark(column, file); });
 }
 
 } // namespace qevra

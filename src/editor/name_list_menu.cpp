@@ -85,8 +85,8 @@ void TForm2::contextMenuEvent(QContextMenuEvent* event)
     event->accept();
     // The pair under the pointer is chosen through fsListBox1's selection
     // step, as if its row there had been clicked.
-    if (const QModelIndex index = fsListBox2->indexAt(inList); index.isValid()) {
-        fsListBox1->selectRow(index.row());
+    if (const std::int64_t row = fsListBox2->rowAt(inList); row >= 0) {
+        fsListBox1->selectRow(row);
         fsListBox1Click();
     }
     openNameListMenu(2, event->globalPos());
@@ -111,10 +111,15 @@ void TForm2::copyPath(int number)
 
 void TForm2::copyAllPairs()
 {
-    const std::size_t rows = std::min(
-        { std::size_t(names1_->count()), results_.first.size(), results_.second.size() });
+    const std::uint64_t rows = std::min<std::uint64_t>(
+        { std::uint64_t(names1_->count()), results_.first.size(), results_.second.size() });
+    // More would make a text of hundreds of megabytes.
+    if (rows > kMostPairsCopied) {
+        services_.ShowMessage(kTooManyPairs + QString::number(rows));
+        return;
+    }
     QString text;
-    for (std::size_t i = 0; i < rows; ++i)
+    for (std::uint64_t i = 0; i < rows; ++i)
         text += shownPath(results_.first[i]) + u'\t' + shownPath(results_.second[i]) + u'\n';
     QGuiApplication::clipboard()->setText(text);
 }

@@ -67,15 +67,11 @@ void TForm2::trashAll(int number)
         column.label->path() ? std::nullopt : std::optional(column.label->caption()) };
     std::vector<std::string> failures;
     std::set<std::string> failed;
-    const std::size_t rows = std::size_t(names1_->count());
-    // The rows "Удалить все" would delete, in its order; a file already
-    // moved at an earlier row is found missing at its later ones.
-    for (std::size_t i = 0; i < rows && i < column.list.size() && i < column.partners.size(); ++i) {
-        if (partnerOf(column, i) != search::Partner::Distinct)
-            continue;
-        const std::string path(column.list[i]);
+    // The files "Удалить все" would delete, in its order.
+    forEachRemovable(column, [&](std::uint32_t file) {
+        const std::string path(results_.candidates[file]);
         const fs::TrashMove move = services_.fileSystem.moveToTrash(
-            path, stampOf(column.list.candidate(i)), measuresFiles(results_.criterion));
+            path, stampOf(file), measuresFiles(results_.criterion));
         markIfGone(column, path);
         const bool refused = move.outcome == fs::Trashing::Failed
             || move.outcome == fs::Trashing::NoTrash
@@ -84,7 +80,7 @@ void TForm2::trashAll(int number)
             action.files.push_back(move.file);
         else if (refused && failed.insert(path).second)
             failures.push_back(path);
-    }
+    });
     if (!action.files.empty())
         trashActions_.push_back(std::move(action));
     if (!failures.empty())

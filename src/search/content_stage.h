@@ -56,8 +56,7 @@ std::optional<std::vector<std::uint32_t>> classifyByContent(fs::FileSystem& file
 // for byte and is another file (other path, other identity). Candidates
 // must all be measured (`stamps`); each distinct file is read once. Nothing
 // when stopped.
-std::optional<std::vector<Row>> pairByContent(fs::FileSystem& fileSystem,
-    const PathList& candidates, const StampList& stamps, Progress& progress,
-    const ContentStageOptions& options = {});
+std::optional<PairGroups> pairByContent(fs::FileSystem& fileSystem, const PathList& candidates,
+    const StampList& stamps, Progress& progress, const ContentStageOptions& options = {});
 
 } // namespace qevra::search

@@ -28,16 +28,11 @@ struct Keyed {
     std::uint32_t index;
 };
 
-// The candidates of one bare name, at their positions in `members`, split
-// into classes of one file each: the places of one path, and the paths of
-// one identity, share a class. `cls` holds each place's class (the position
-// of its first place in class order) and `skip` leads from a place to the
-// next place of another class, so passing over a file's own places costs at
-// most one step per row written. `aliased` tells whether a member lies on a
-// file system where two classes may still be one file.
-void classifyGroup(const PathList& candidates, const std::vector<std::uint32_t>& members,
-    std::uint32_t begin, std::uint32_t end, StampList& stamps, std::vector<std::uint32_t>& cls,
-    std::vector<std::uint32_t>& skip, bool& aliased)
+// The places of one path among the candidates of one bare name (at their
+// positions in `members`) share the stamp of its first, so that they are
+// one file.
+void sharePathStamps(const PathList& candidates, const std::vector<std::uint32_t>& members,
+    std::uint32_t begin, std::uint32_t end, StampList& stamps)
 {
     std::vector<std::uint32_t> order(end - begin);
     std::iota(order.begin(), order.end(), begin);
@@ -45,40 +40,10 @@ void classifyGroup(const PathList& candidates, const std::vector<std::uint32_t>&
         const int byPath = candidates[members[a]].compare(candidates[members[b]]);
         return byPath != 0 ? byPath < 0 : a < b;
     });
-    // The places of one path share the stamp of its first; a path that
-    // could not be identified is a file of its own.
-    std::vector<std::uint32_t> pathClass(end - begin);
-    for (std::size_t k = 0; k < order.size(); ++k) {
-        const std::uint32_t at = order[k];
-        const std::uint32_t candidate = members[at];
-        if (k > 0 && candidates[candidate] == candidates[members[order[k - 1]]]) {
-            pathClass[at - begin] = pathClass[order[k - 1] - begin];
-            stamps[candidate] = stamps[members[order[k - 1]]];
-            continue;
-        }
-        pathClass[at - begin] = at;
+    for (std::size_t k = 1; k < order.size(); ++k) {
+        if (candidates[members[order[k]]] == candidates[members[order[k - 1]]])
+            stamps[members[order[k]]] = stamps[members[order[k - 1]]];
     }
-    const auto key = [&](std::uint32_t at) {
-        const fs::FileStamp& stamp = stamps[members[at]];
-        return stamp.known()
-            ? std::tuple(0u, stamp.device, stamp.inode)
-            : std::tuple(1u, std::uint64_t(pathClass[at - begin]), std::uint64_t(0));
-    };
-    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        const auto ka = key(a);
-        const auto kb = key(b);
-        return ka != kb ? ka < kb : a < b;
-    });
-    for (std::size_t k = 0; k < order.size(); ++k) {
-        const bool sameFile = k > 0 && key(order[k]) == key(order[k - 1]);
-        cls[order[k]] = sameFile ? cls[order[k - 1]] : order[k];
-    }
-    for (std::uint32_t p = end; p-- > begin;)
-        skip[p] = p + 1 == end || cls[p + 1] != cls[p] ? p + 1 : skip[p + 1];
-    // Whether a member lies where one file can show under two device
-    // numbers: then files of different identities may still be one.
-    aliased = std::any_of(members.begin() + begin, members.begin() + end,
-        [&](std::uint32_t candidate) { return stamps[candidate].aliased; });
 }
 
 } // namespace
@@ -90,7 +55,7 @@ Identify identifyWith(fs::FileSystem& fileSystem)
     };
 }
 
-bool pairByName(const PathList& candidates, const Identify& identify, std::vector<Row>& rows,
+bool pairByName(const PathList& candidates, const Identify& identify, PairGroups& pairs,
     StampList& stamps, const std::function<bool(std::size_t)>& atOuter, unsigned threads,
     const std::function<bool()>& whileWaiting, NameHash hash)
 {
@@ -220,47 +185,40 @@ bool pairByName(const PathList& candidates, const Identify& identify, std::vecto
         }
     }
     std::size_t identified = 0; // the identifications waited for
-    std::vector<std::uint32_t> cls(members.size());
-    std::vector<std::uint32_t> skip(members.size());
     std::vector<bool> classified(groups, false);
-    std::vector<bool> aliasedGroup(groups, false);
+    // The rows are those of the outer steps taken.
+    const auto made = [&](std::uint64_t outerLimit) {
+        std::vector<std::uint32_t>().swap(positionOf);
+        std::vector<std::uint32_t>().swap(groupOf);
+        pairs = PairGroups::make(PartnerOrder::Both, std::move(members), std::move(groupStarts),
+            candidates, stamps, outerLimit);
+    };
     for (std::uint32_t i = 0; i < count; ++i) {
-        if (atOuter && !atOuter(i))
+        if (atOuter && !atOuter(i)) {
+            made(i);
             return false;
+        }
         const std::uint32_t at = positionOf[i];
         if (at == kNoPosition)
             continue;
         const std::uint32_t group = groupOf[at];
-        const std::uint32_t begin = groupStarts[group];
-        const std::uint32_t end = groupStarts[group + 1];
-        if (!classified[group]) {
-            if (identifiedBy[group] > identified) {
-                identified = identifiedBy[group];
-                if (!ahead.waitFor(identified - 1, [&] { return !whileWaiting || whileWaiting(); }))
-                    return false;
-            }
-            bool aliased = false;
-            classifyGroup(candidates, members, begin, end, stamps, cls, skip, aliased);
-            classified[group] = true;
-            aliasedGroup[group] = aliased;
-        }
-        const bool mayAlias = aliasedGroup[group];
-        const std::uint32_t own = cls[at];
-        for (std::uint32_t p = begin; p < end;) {
-            if (cls[p] == own) {
-                p = skip[p];
-            } else {
-                if (!mayAlias || !stamps[members[p]].possiblySame(stamps[i]))
-                    rows.push_back({ members[p], i });
-                ++p;
+        if (classified[group])
+            continue;
+        if (identifiedBy[group] > identified) {
+            identified = identifiedBy[group];
+            if (!ahead.waitFor(identified - 1, [&] { return !whileWaiting || whileWaiting(); })) {
+                made(i);
+                return false;
             }
         }
+        sharePathStamps(candidates, members, groupStarts[group], groupStarts[group + 1], stamps);
+        classified[group] = true;
     }
+    made(UINT64_MAX);
     return true;
 }
 
-void KeyPairer::add(std::uint32_t index, std::uint64_t key, const PathList& candidates,
-    const StampList& stamps, std::vector<Row>& rows)
+void KeyPairer::add(std::uint32_t index, std::uint64_t key)
 {
     if (index >= next_.size())
         next_.resize(std::max<std::size_t>(index + 1, next_.size() * 2), kNone);
@@ -270,14 +228,26 @@ void KeyPairer::add(std::uint32_t index, std::uint64_t key, const PathList& cand
         slot.first = slot.last = index;
         return;
     }
-    const std::string_view path = candidates[index];
-    const fs::FileStamp& stamp = stamps[index];
-    for (std::uint32_t earlier = slot.first; earlier != kNone; earlier = next_[earlier]) {
-        if (candidates[earlier] != path && !stamps[earlier].possiblySame(stamp))
-            rows.push_back({ earlier, index });
-    }
     next_[slot.last] = index;
     slot.last = index;
+}
+
+PairGroups KeyPairer::pairs(const PathList& candidates, const StampList& stamps) const
+{
+    // Each key's chain, in the table's order: the rows are ordered by
+    // candidate, whatever the groups' order.
+    std::vector<std::uint32_t> members;
+    std::vector<std::uint32_t> starts;
+    for (const Slot& slot : slots_) {
+        if (slot.first == kNone || slot.first == slot.last)
+            continue;
+        starts.push_back(std::uint32_t(members.size()));
+        for (std::uint32_t c = slot.first; c != kNone; c = next_[c])
+            members.push_back(c);
+    }
+    starts.push_back(std::uint32_t(members.size()));
+    return PairGroups::make(
+        PartnerOrder::Earlier, std::move(members), std::move(starts), candidates, stamps);
 }
 
 void KeyPairer::clear()
@@ -338,9 +308,8 @@ void KeyPairer::grow()
     }
 }
 
-std::optional<std::vector<Row>> pairByContent(fs::FileSystem& fileSystem,
-    const PathList& candidates, const StampList& stamps, Progress& progress,
-    const ContentStageOptions& options)
+std::optional<PairGroups> pairByContent(fs::FileSystem& fileSystem, const PathList& candidates,
+    const StampList& stamps, Progress& progress, const ContentStageOptions& options)
 {
     // One file per identity, at the path of its first candidate; only
     // files that share their size with another file are compared.
@@ -387,14 +356,13 @@ std::optional<std::vector<Row>> pairByContent(fs::FileSystem& fileSystem,
         = classifyByContent(fileSystem, std::move(paths), std::move(fileStamps), progress, options);
     if (!classes)
         return std::nullopt;
-    std::vector<Row> rows;
     KeyPairer pairer;
     for (std::uint32_t c = 0; c < count; ++c) {
         if (fileOf[c] == kNoClass || (*classes)[fileOf[c]] == kNoClass)
             continue;
-        pairer.add(c, (*classes)[fileOf[c]], candidates, stamps, rows);
+        pairer.add(c, (*classes)[fileOf[c]]);
     }
-    return rows;
+    return pairer.pairs(candidates, stamps);
 }
 
 } // namespace qevra::search

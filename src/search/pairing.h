@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fs/file_system.h"
+#include "search/pair_groups.h"
 #include "search/path_list.h"
 
 #include <cstdint>
@@ -13,18 +14,6 @@
 
 namespace qevra::search {
 
-// One pair of candidates, by their indexes in the candidate list: the
-// first copy and the second copy.
-struct Row {
-    std::uint32_t first;
-    std::uint32_t second;
-    friend bool operator==(const Row&, const Row&) = default;
-};
-
-// The stamps of the candidates, by candidate index; a stamp that was not
-// taken is unknown (FileStamp::known() is false).
-using StampList = std::vector<fs::FileStamp>;
-
 // Takes the stamp of each path's file into the place of the same index, or
 // leaves an unknown stamp where the file cannot be identified.
 using Identify
@@ -33,23 +22,23 @@ using Identify
 // Pairs candidates of equal bare name (bytes, case-sensitive) that are
 // different files: different full paths and, where known, not possibly one
 // file (two spellings, links, bind mounts and hard links of one file never
-// pair, nor one file seen through a stacked or network file system). For every outer candidate i in
-// ascending order and, within it, every inner candidate j in ascending order, the row is (j, i): a
-// pair a < b thus gives (b, a) at outer step a and (a, b) at outer step b. Only candidates whose
+// pair, nor one file seen through a stacked or network file system). The groups are the names
+// that recur, with every member its partner (PartnerOrder::Both): a pair a < b thus gives (b, a)
+// at outer step a and (a, b) at outer step b. Only candidates whose
 // name recurs (or, rarely, only its hash) are identified, through `identify`, in candidate order
 // (so that neighbours in a directory come together), before their name's turn comes: on `threads`
 // workers that start once the names are hashed and run as far ahead as they
 // can, which `identify` must then allow, or, with none, at that turn on the
 // calling thread. Their stamps go to `stamps` (resized to the candidates).
-// Time grows with candidates plus rows (grouping by name), never n × n.
+// Time and memory grow with the candidates, never with the rows.
 // `atOuter(i)` runs at the start of each outer step, and `whileWaiting` a
 // few times a second while the outer steps wait for the workers; when
-// either answers false, the pairing ends there (with the rows so far) and
-// the result is false. The rows are appended. Names are grouped through a
+// either answers false, the pairing ends there (with the rows of the outer
+// steps so far) and the result is false. Names are grouped through a
 // 64-bit hash of their bytes; `hash` replaces it (tests make names collide
 // with it).
 using NameHash = std::uint64_t (*)(std::string_view name);
-bool pairByName(const PathList& candidates, const Identify& identify, std::vector<Row>& rows,
+bool pairByName(const PathList& candidates, const Identify& identify, PairGroups& pairs,
     StampList& stamps, const std::function<bool(std::size_t)>& atOuter = {}, unsigned threads = 0,
     const std::function<bool()>& whileWaiting = {}, NameHash hash = nullptr);
 
@@ -57,9 +46,9 @@ bool pairByName(const PathList& candidates, const Identify& identify, std::vecto
 // a path (FileSystem::examineEach with Resolve::NoFinalLink).
 Identify identifyWith(fs::FileSystem& fileSystem);
 
-// Pairs candidates of equal key as they come: adding candidate i appends
-// (k, i) for every earlier k of the same key, ascending, whose path differs
-// from i's and whose stamp is not possibly i's file. Candidates must be
+// Groups candidates of equal key as they come, and makes the rows of every
+// candidate with each earlier one of its key (PartnerOrder::Earlier) whose
+// path differs and whose stamp is not possibly its file. Candidates must be
 // added in ascending order. A million keys cost one open table and one link
 // per candidate, with no allocation per key. The table's hash is keyed
 // afresh for each pairer, so that no tree can choose sizes that all land in
@@ -67,8 +56,9 @@ Identify identifyWith(fs::FileSystem& fileSystem);
 class KeyPairer {
 public:
     KeyPairer();
-    void add(std::uint32_t index, std::uint64_t key, const PathList& candidates,
-        const StampList& stamps, std::vector<Row>& rows);
+    void add(std::uint32_t index, std::uint64_t key);
+    // The rows of the candidates added so far.
+    PairGroups pairs(const PathList& candidates, const StampList& stamps) const;
     // Forgets every key and gives the memory back.
     void clear();
     // Places of the table looked at so far, for tests and measures.

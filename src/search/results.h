@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/criterion.h"
+#include "search/pair_groups.h"
 #include "search/pairing.h"
 #include "search/path_column.h"
 #include "search/path_list.h"
@@ -17,8 +18,10 @@ struct Results {
     Results& operator=(const Results&) = delete;
 
     PathList candidates;
-    PathColumn first { candidates };
-    PathColumn second { candidates };
+    // The groups of equal files the rows are computed from.
+    PairGroups pairs;
+    PathColumn first { candidates, pairs, PairGroups::Side::First };
+    PathColumn second { candidates, pairs, PairGroups::Side::Second };
     StampList stamps;
     Criterion criterion = Criterion::Name;
 };

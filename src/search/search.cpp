@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstring>
+#include <new>
 
 namespace qevra::search {
 
@@ -20,18 +21,11 @@ unsigned threadsOf(const SearchOptions& options)
                                                                     : options.measureThreads;
 }
 
-void appendRows(Results& results, const std::vector<Row>& rows)
-{
-    for (const Row& row : rows) {
-        results.first.append(row.first);
-        results.second.append(row.second);
-    }
-}
-
 void startRows(Results& results, Criterion criterion)
 {
-    results.first.clear();
-    results.second.clear();
+    results.pairs.clear();
+    results.first.release();
+    results.second.release();
     results.criterion = criterion;
 }
 
@@ -44,15 +38,13 @@ Ended byName(const SearchRequest& request, fs::FileSystem& fileSystem, Results& 
     const std::size_t n = results.candidates.size();
     observer.phaseStarted(Phase::Naming, n);
     std::size_t outer = 0;
-    std::vector<Row> rows;
     const bool completed = pairByName(
-        results.candidates, identifyWith(fileSystem), rows, results.stamps,
+        results.candidates, identifyWith(fileSystem), results.pairs, results.stamps,
         [&](std::size_t i) {
             outer = i;
             return observer.step(Phase::Naming, i, n);
         },
         threadsOf(request.options), [&] { return observer.step(Phase::Naming, outer, n); });
-    appendRows(results, rows);
     return { !completed, Phase::Naming };
 }
 
@@ -69,13 +61,9 @@ Ended bySize(const SearchRequest& request, fs::FileSystem& fileSystem, Results& 
     if (n == 0)
         return { false, Phase::Measuring };
     KeyPairer pairer;
-    std::vector<Row> rows;
     const auto measured = [&](std::uint32_t i) {
-        if (content)
-            return;
-        rows.clear();
-        pairer.add(i, std::uint64_t(results.stamps[i].size), candidates, results.stamps, rows);
-        appendRows(results, rows);
+        if (!content)
+            pairer.add(i, std::uint64_t(results.stamps[i].size));
     };
     std::function<bool(std::size_t, int)> failed;
     if (!request.options.stopAtUnmeasurable) {
@@ -84,8 +72,30 @@ Ended bySize(const SearchRequest& request, fs::FileSystem& fileSystem, Results& 
             return true;
         };
     }
-    if (!measureCandidates(fileSystem, candidates, results.stamps, observer, measured,
-            threadsOf(request.options), failed))
+    bool completed = false;
+    {
+        // By size, the rows of the candidates measured stand however the
+        // measuring ends: stopped, or by a failure that goes to the error box.
+        struct SizeRows {
+            ~SizeRows()
+            {
+                try {
+                    if (bySize)
+                        pairs = pairer.pairs(candidates, stamps);
+                } catch (const std::bad_alloc&) {
+                    // No memory left for them: no rows rather than an end.
+                }
+            }
+            bool bySize;
+            PairGroups& pairs;
+            const KeyPairer& pairer;
+            const PathList& candidates;
+            const StampList& stamps;
+        } sizeRows { !content, results.pairs, pairer, candidates, results.stamps };
+        completed = measureCandidates(fileSystem, candidates, results.stamps, observer, measured,
+            threadsOf(request.options), failed);
+    }
+    if (!completed)
         return { true, Phase::Measuring };
     pairer.clear();
     if (!content)
@@ -97,7 +107,7 @@ Ended bySize(const SearchRequest& request, fs::FileSystem& fileSystem, Results& 
     const auto equal = pairByContent(fileSystem, candidates, results.stamps, observer, options);
     if (!equal)
         return { true, Phase::Comparing };
-    appendRows(results, *equal);
+    results.pairs = std::move(*equal);
     return { false, Phase::Comparing };
 }
 
@@ -149,6 +159,7 @@ Ended runPass(const SearchRequest& request, fs::FileSystem& fileSystem, Results&
 Ended run(const SearchRequest& request, fs::FileSystem& fileSystem, Results& results,
     SearchObserver& observer)
 {
+    results.pairs.clear();
     results.first.release();
     results.second.release();
     results.candidates.release();
