@@ -83,7 +83,7 @@ protected:
             from.append("/").append(target);
             std::filesystem::create_directories(
                 std::filesystem::path(tree_.path(to)).parent_path());
-            ::link(tree_.path(from).c_str(), tree_.path(to).c_str());
+            std::filesystem::create_hard_link(tree_.path(from), tree_.path(to));
         }
         return tree_.path(root);
     }

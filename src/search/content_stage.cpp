@@ -27,6 +27,7 @@
 #include <atomic>
 #include <deque>
 #include <exception>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <numeric>
@@ -76,7 +77,6 @@ struct FileState {
     Digest key; // hash of its prefix or of all of it
     bool failed = false; // cannot be opened or read: pairs with nothing
     Failure why = Failure::Unread; // when failed, as far as known
-    std::string thrown; // the message of what its reading threw
 };
 
 // Files handled by several tasks together: a group of one size to hash, or
@@ -167,6 +167,21 @@ private:
     std::mutex groupsMutex_;
     std::deque<Group> groups_;
     std::atomic<std::uint32_t> nextClass_ { 0 };
+
+    // The messages of what reading threw, by file: rare, so kept apart
+    // from every file's state.
+    void noteThrown(std::uint32_t file, const std::exception& error)
+    {
+        std::lock_guard lock(thrownMutex_);
+        thrown_[file] = error.what();
+    }
+    std::string thrownBy(std::uint32_t file)
+    {
+        std::lock_guard lock(thrownMutex_);
+        return thrown_[file];
+    }
+    std::mutex thrownMutex_;
+    std::map<std::uint32_t, std::string> thrown_;
 };
 
 std::optional<std::vector<std::uint32_t>> ContentStage::run(Progress& progress)
@@ -207,7 +222,7 @@ std::optional<std::vector<std::uint32_t>> ContentStage::run(Progress& progress)
             warning.what = "changed since it was measured";
             break;
         case Failure::Threw:
-            warning.what = files_[f].thrown;
+            warning.what = thrownBy(std::uint32_t(f));
             break;
         }
         warn_(warning);
@@ -304,7 +319,7 @@ void ContentStage::guarded(const std::uint32_t* files, std::size_t count, Body&&
             FileState& file = files_[files[k]];
             file.failed = true;
             file.why = Failure::Threw;
-            file.thrown = error.what();
+            noteThrown(files[k], error);
         }
     }
 }
@@ -490,7 +505,7 @@ std::unique_ptr<fs::ReadStream> ContentStage::open(std::uint32_t file)
         return stream;
     } catch (const std::exception& error) {
         files_[file].why = Failure::Threw;
-        files_[file].thrown = error.what();
+        noteThrown(file, error);
         return nullptr;
     }
 }

@@ -313,44 +313,68 @@ std::optional<PairGroups> pairByContent(fs::FileSystem& fileSystem, const PathLi
 {
     // One file per identity, at the path of its first candidate; only
     // files that share their size with another file are compared.
+    // Candidates left unmeasured take no part. The keys are taken once,
+    // side by side, so that sorting them reads no stamp.
     const std::size_t count = std::min(candidates.size(), stamps.size());
-    std::vector<std::uint32_t> order(count);
-    std::iota(order.begin(), order.end(), 0u);
-    const auto identity = [&](std::uint32_t c) {
-        const fs::FileStamp& stamp = stamps[c];
-        return stamp.known() ? std::tuple(stamp.size, stamp.device, stamp.inode, 0u)
-                             : std::tuple(stamp.size, std::uint64_t(0), std::uint64_t(0), c + 1);
+    struct Keyed {
+        std::int64_t size;
+        std::uint64_t device;
+        std::uint64_t inode;
+        std::uint32_t candidate;
+        bool sameFile(const Keyed& other) const
+        {
+            return size == other.size && device == other.device && inode == other.inode;
+        }
     };
-    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        const auto ka = identity(a);
-        const auto kb = identity(b);
-        return ka != kb ? ka < kb : a < b;
+    std::vector<Keyed> order;
+    for (std::uint32_t c = 0; c < count; ++c) {
+        const fs::FileStamp& stamp = stamps[c];
+        if (stamp.known())
+            order.push_back({ stamp.size, stamp.device, stamp.inode, c });
+    }
+    std::sort(order.begin(), order.end(), [](const Keyed& a, const Keyed& b) {
+        return std::tie(a.size, a.device, a.inode, a.candidate)
+            < std::tie(b.size, b.device, b.inode, b.candidate);
     });
+    // The runs of one size that hold two files or more, and the bytes the
+    // stage will compare; the events get a look before and after the paths
+    // are copied.
+    const std::size_t measured = order.size();
+    const auto runEnd = [&](std::size_t begin, std::size_t& files) {
+        std::size_t end = begin + 1;
+        files = 1;
+        for (; end < measured && order[end].size == order[begin].size; ++end)
+            files += order[end].sameFile(order[end - 1]) ? 0 : 1;
+        return end;
+    };
+    std::uint64_t planned = 0;
+    for (std::size_t begin = 0, files = 0; begin < measured;) {
+        const std::size_t end = runEnd(begin, files);
+        if (files > 1)
+            planned += std::uint64_t(std::max<std::int64_t>(order[begin].size, 0)) * files;
+        begin = end;
+    }
+    if (!progress.step(Phase::Comparing, 0, planned))
+        return std::nullopt;
     std::vector<std::uint32_t> fileOf(count, kNoClass);
     PathList paths;
     std::vector<fs::FileStamp> fileStamps;
-    // Candidates left unmeasured take no part.
-    std::erase_if(order, [&](std::uint32_t c) { return !stamps[c].known(); });
-    const std::size_t measured = order.size();
-    for (std::size_t begin = 0; begin < measured;) {
-        std::size_t end = begin + 1;
-        while (end < measured && stamps[order[end]].size == stamps[order[begin]].size)
-            ++end;
-        std::size_t files = 0;
-        for (std::size_t k = begin; k < end; ++k)
-            files += k == begin || identity(order[k]) != identity(order[k - 1]) ? 1 : 0;
+    for (std::size_t begin = 0, files = 0; begin < measured;) {
+        const std::size_t end = runEnd(begin, files);
         if (files > 1) {
             for (std::size_t k = begin; k < end; ++k) {
-                if (k == begin || identity(order[k]) != identity(order[k - 1])) {
-                    paths.append(candidates[order[k]]);
-                    fileStamps.push_back(stamps[order[k]]);
+                if (k == begin || !order[k].sameFile(order[k - 1])) {
+                    paths.append(candidates[order[k].candidate]);
+                    fileStamps.push_back(stamps[order[k].candidate]);
                 }
-                fileOf[order[k]] = static_cast<std::uint32_t>(fileStamps.size() - 1);
+                fileOf[order[k].candidate] = static_cast<std::uint32_t>(fileStamps.size() - 1);
             }
         }
         begin = end;
     }
-    std::vector<std::uint32_t>().swap(order);
+    std::vector<Keyed>().swap(order);
+    if (!progress.step(Phase::Comparing, 0, planned))
+        return std::nullopt;
 
     const auto classes
         = classifyByContent(fileSystem, std::move(paths), std::move(fileStamps), progress, options);

@@ -1,5 +1,7 @@
 #include "search/work_ahead.h"
 
+#include "search/worker_thread.h"
+
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
@@ -71,8 +73,7 @@ WorkAhead::WorkAhead(std::size_t count, unsigned threads, Work work, std::size_t
     try {
         for (std::size_t w = 0; w < wanted; ++w)
             workers_.emplace_back([state = state_, w] {
-                // Named, so that top -H and profilers tell them apart.
-                ::pthread_setname_np(::pthread_self(), "qevra-ahead");
+                becomeWorker("qevra-ahead");
                 state->run(w);
             });
     } catch (...) {

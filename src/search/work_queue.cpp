@@ -1,5 +1,7 @@
 #include "search/work_queue.h"
 
+#include "search/worker_thread.h"
+
 #include <algorithm>
 
 namespace qevra::search {
@@ -65,6 +67,7 @@ void WorkQueue::cancel()
 
 void WorkQueue::work(std::size_t worker)
 {
+    becomeWorker("qevra-compare");
     for (;;) {
         std::function<void()> task;
         {
