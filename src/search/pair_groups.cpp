@@ -5,6 +5,7 @@
 #include <xxhash.h>
 
 #include <algorithm>
+#include <array>
 #include <numeric>
 #include <tuple>
 
@@ -17,9 +18,11 @@ constexpr std::uint32_t kNone = UINT32_MAX;
 // Union-find over the positions of one group.
 class Joined {
 public:
-    explicit Joined(std::size_t n)
-        : parent_(n)
+    explicit Joined(std::size_t n = 0) { reset(n); }
+    // Every place on its own again, keeping the memory.
+    void reset(std::size_t n)
     {
+        parent_.resize(n);
         std::iota(parent_.begin(), parent_.end(), 0u);
     }
     std::uint32_t root(std::uint32_t at)
@@ -72,6 +75,14 @@ private:
 
 } // namespace
 
+// The working lists of classify, kept from one group to the next.
+struct PairGroups::Scratch {
+    Joined joined;
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> hashed;
+    std::vector<std::uint32_t> order;
+    std::vector<std::uint32_t> rootOf;
+};
+
 PairGroups PairGroups::make(PartnerOrder order, std::vector<std::uint32_t> members,
     std::vector<std::uint32_t> starts, const PathList& candidates, const StampList& stamps,
     std::uint64_t outerLimit)
@@ -86,12 +97,18 @@ PairGroups PairGroups::make(PartnerOrder order, std::vector<std::uint32_t> membe
     const std::size_t groups = made.groups();
     made.exclusionOf_.assign(positions, kSelf);
     made.wholeGroup_.assign(groups, true);
-    for (std::uint32_t g = 0; g < groups; ++g) {
-        for (std::uint32_t at = made.starts_[g]; at < made.starts_[g + 1]; ++at) {
-            if (made.members_[at] >= outerLimit)
-                made.wholeGroup_[g] = false;
+    // Each place's group, while the rows are counted.
+    std::vector<std::uint32_t> groupOf(positions);
+    {
+        Scratch scratch;
+        for (std::uint32_t g = 0; g < groups; ++g) {
+            for (std::uint32_t at = made.starts_[g]; at < made.starts_[g + 1]; ++at) {
+                groupOf[at] = g;
+                if (made.members_[at] >= outerLimit)
+                    made.wholeGroup_[g] = false;
+            }
+            made.classify(g, candidates, stamps, scratch);
         }
-        made.classify(g, candidates, stamps);
     }
 
     // The outers in candidate order: each candidate is in one group at most.
@@ -102,7 +119,7 @@ PairGroups PairGroups::make(PartnerOrder order, std::vector<std::uint32_t> membe
     }
     // Counted first, so that the lists take no more than they hold.
     const auto hasRows = [&](std::uint32_t at) {
-        return at != kNone && made.members_[at] < outerLimit && made.rowsOf(at) > 0;
+        return at != kNone && made.members_[at] < outerLimit && made.rowsOf(at, groupOf[at]) > 0;
     };
     const auto outers = std::size_t(std::count_if(positionOf.begin(), positionOf.end(), hasRows));
     made.outers_.reserve(outers);
@@ -112,12 +129,13 @@ PairGroups PairGroups::make(PartnerOrder order, std::vector<std::uint32_t> membe
         if (!hasRows(at))
             continue;
         made.outers_.push_back(at);
-        made.rowsBefore_.push_back(made.rowsBefore_.back() + made.rowsOf(at));
+        made.rowsBefore_.push_back(made.rowsBefore_.back() + made.rowsOf(at, groupOf[at]));
     }
     return made;
 }
 
-void PairGroups::classify(std::uint32_t g, const PathList& candidates, const StampList& stamps)
+void PairGroups::classify(
+    std::uint32_t g, const PathList& candidates, const StampList& stamps, Scratch& scratch)
 {
     const std::uint32_t begin = starts_[g];
     const std::uint32_t n = starts_[g + 1] - begin;
@@ -135,11 +153,20 @@ void PairGroups::classify(std::uint32_t g, const PathList& candidates, const Sta
             || stampAt(a).possiblySame(stampAt(b));
     };
 
-    Joined joined(n);
-    std::vector<std::uint32_t> order(n);
+    // Two files (most groups): one class, or two of one file each.
+    if (n == 2) {
+        if (sameFile(0, 1))
+            addClass(begin, std::array<std::uint32_t, 2> { 0, 1 });
+        return;
+    }
+
+    Joined& joined = scratch.joined;
+    joined.reset(n);
+    std::vector<std::uint32_t>& order = scratch.order;
     // One path, found through the hash of its bytes.
     {
-        std::vector<std::pair<std::uint64_t, std::uint32_t>> hashed(n);
+        auto& hashed = scratch.hashed;
+        hashed.resize(n);
         for (std::uint32_t k = 0; k < n; ++k) {
             const std::string_view path = candidates[candidateAt(k)];
             hashed[k] = { XXH3_64bits(path.data(), path.size()), k };
@@ -205,7 +232,8 @@ void PairGroups::classify(std::uint32_t g, const PathList& candidates, const Sta
     // The classes, each ascending; a class of one excludes only itself.
     order.resize(n);
     std::iota(order.begin(), order.end(), 0u);
-    std::vector<std::uint32_t> rootOf(n);
+    std::vector<std::uint32_t>& rootOf = scratch.rootOf;
+    rootOf.resize(n);
     for (std::uint32_t k = 0; k < n; ++k)
         rootOf[k] = joined.root(k);
     std::stable_sort(order.begin(), order.end(),
@@ -259,6 +287,17 @@ void PairGroups::classify(std::uint32_t g, const PathList& candidates, const Sta
     }
 }
 
+void PairGroups::addClass(std::uint32_t begin, std::span<const std::uint32_t> cls)
+{
+    const auto entry = std::uint32_t(exclusions_.size());
+    exclusions_.push_back(
+        { std::uint32_t(excludedPositions_.size()), std::uint32_t(cls.size()), true });
+    for (const std::uint32_t k : cls) {
+        excludedPositions_.push_back(begin + k);
+        exclusionOf_[begin + k] = entry;
+    }
+}
+
 std::uint32_t PairGroups::groupAt(std::uint32_t at) const
 {
     return std::uint32_t(std::upper_bound(starts_.begin(), starts_.end(), at) - starts_.begin())
@@ -277,9 +316,8 @@ std::span<const std::uint32_t> PairGroups::excluded(std::uint32_t& self, std::ui
     return { excludedPositions_.data() + e.begin, e.size };
 }
 
-std::uint64_t PairGroups::rowsOf(std::uint32_t at) const
+std::uint64_t PairGroups::rowsOf(std::uint32_t at, std::uint32_t g) const
 {
-    const std::uint32_t g = groupAt(at);
     const std::uint32_t begin = starts_[g];
     const std::uint32_t limit = order_ == PartnerOrder::Both ? starts_[g + 1] : at;
     std::uint32_t self = kNone;
@@ -355,7 +393,7 @@ std::vector<std::vector<std::uint32_t>> PairGroups::components() const
         for (std::uint32_t at = begin; at < end; ++at) {
             if (!hasRows[at])
                 continue;
-            for (std::uint64_t rank = 0; rank < rowsOf(at); ++rank) {
+            for (std::uint64_t rank = 0; rank < rowsOf(at, std::uint32_t(g)); ++rank) {
                 const std::uint32_t p = partner(at, rank);
                 joined.join(at - begin, p - begin);
                 paired[at - begin] = paired[p - begin] = true;

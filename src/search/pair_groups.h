@@ -97,10 +97,15 @@ private:
 
     // The positions a member never pairs with (itself included), sorted.
     std::span<const std::uint32_t> excluded(std::uint32_t& self, std::uint32_t at) const;
-    std::uint64_t rowsOf(std::uint32_t at) const;
+    std::uint64_t rowsOf(std::uint32_t at, std::uint32_t g) const;
     std::uint32_t groupAt(std::uint32_t at) const;
     std::uint32_t partner(std::uint32_t at, std::uint64_t rank) const;
-    void classify(std::uint32_t g, const PathList& candidates, const StampList& stamps);
+    struct Scratch;
+    void classify(
+        std::uint32_t g, const PathList& candidates, const StampList& stamps, Scratch& scratch);
+    // Makes the members at `cls` (places within the group that begins at
+    // `begin`) a class that each of them excludes.
+    void addClass(std::uint32_t begin, std::span<const std::uint32_t> cls);
 
     PartnerOrder order_ = PartnerOrder::Both;
     std::vector<std::uint32_t> members_; // by position: the candidate
