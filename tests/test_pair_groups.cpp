@@ -169,23 +169,42 @@ TEST(PairGroups, ChainsOfViewsExcludeOnlyTheFilesThatMayBeOne)
     EXPECT_EQ(pairs.components(), (std::vector<std::vector<std::uint32_t>> { { 0, 1, 2, 3 } }));
 }
 
+namespace {
+
+// One group of `n` different files of one size.
+struct OneGroup {
+    explicit OneGroup(std::uint32_t n)
+        : stamps(n)
+        , members(n)
+    {
+        for (std::uint32_t c = 0; c < n; ++c) {
+            std::string path = "/d/";
+            path.append(std::to_string(c));
+            candidates.append(path);
+            stamps[c] = { 1, 10 + std::uint64_t(c), 0, 0, 0, false };
+            members[c] = c;
+        }
+    }
+    PairGroups pairs(PartnerOrder order) const
+    {
+        return PairGroups::make(
+            order, members, { 0, std::uint32_t(members.size()) }, candidates, stamps);
+    }
+
+    PathList candidates;
+    StampList stamps;
+    std::vector<std::uint32_t> members;
+};
+
+} // namespace
+
 TEST(PairGroups, BillionsOfRowsCostTheFilesAndReachEveryRow)
 {
     // 100,000 files of one size: 4,999,950,000 rows, past every 32-bit
     // count, from a few bytes per file.
     const std::uint32_t n = 100000;
-    PathList candidates;
-    StampList stamps(n);
-    std::vector<std::uint32_t> members(n);
-    for (std::uint32_t c = 0; c < n; ++c) {
-        std::string path = "/d/";
-        path.append(std::to_string(c));
-        candidates.append(path);
-        stamps[c] = { 1, 10 + std::uint64_t(c), 0, 0, 0, false };
-        members[c] = c;
-    }
-    const auto earlier
-        = PairGroups::make(PartnerOrder::Earlier, members, { 0, n }, candidates, stamps);
+    const OneGroup group(n);
+    const auto earlier = group.pairs(PartnerOrder::Earlier);
     ASSERT_EQ(earlier.rows(), std::uint64_t(n) * (n - 1) / 2);
     EXPECT_EQ(earlier.row(0), (Row { 0, 1 }));
     EXPECT_EQ(earlier.row(earlier.rows() - 1), (Row { n - 2, n - 1 }));
@@ -195,7 +214,7 @@ TEST(PairGroups, BillionsOfRowsCostTheFilesAndReachEveryRow)
     EXPECT_EQ(earlier.row(before - 1), (Row { 65535, 65536 }));
 
     // By name every file pairs both ways.
-    const auto both = PairGroups::make(PartnerOrder::Both, members, { 0, n }, candidates, stamps);
+    const auto both = group.pairs(PartnerOrder::Both);
     ASSERT_EQ(both.rows(), std::uint64_t(n) * (n - 1));
     EXPECT_EQ(both.row(0), (Row { 1, 0 }));
     EXPECT_EQ(both.row(n - 1), (Row { 0, 1 }));
@@ -299,18 +318,7 @@ TEST(PairGroups, RemovalOfAHugeGroupAsksEachFileOnce)
 {
     // 30,000 files of one size: 449,985,000 rows, removed per group.
     const std::uint32_t n = 30000;
-    PathList candidates;
-    StampList stamps(n);
-    std::vector<std::uint32_t> members(n);
-    for (std::uint32_t c = 0; c < n; ++c) {
-        std::string path = "/d/";
-        path.append(std::to_string(c));
-        candidates.append(path);
-        stamps[c] = { 1, 10 + std::uint64_t(c), 0, 0, 0, false };
-        members[c] = c;
-    }
-    const auto pairs
-        = PairGroups::make(PartnerOrder::Earlier, members, { 0, n }, candidates, stamps);
+    const auto pairs = OneGroup(n).pairs(PartnerOrder::Earlier);
     for (const auto side : { PairGroups::Side::First, PairGroups::Side::Second }) {
         std::vector<bool> gone(n, false);
         std::uint64_t checks = 0;
