@@ -104,8 +104,43 @@ TEST(Trash, MovesAFileIntoTheHomeTrashWithItsInfoAndBack)
     EXPECT_TRUE(seen(file).sameFile(before));
     EXPECT_TRUE(namesIn(trashDir + "/files").empty());
     EXPECT_TRUE(namesIn(trashDir + "/info").empty());
-    // Once back, there is nothing more to put back.
+    // Once back, putting it back again finds it back.
+    EXPECT_EQ(realFileSystem().restoreFromTrash(moved.file, nullptr), Restoring::Restored);
+    EXPECT_EQ(readFile(file), "content");
+}
+
+TEST(Trash, AFileAnotherProgramPutBackCountsAsPutBack)
+{
+    TempTree tree;
+    const DataHome home(tree.path("data"));
+    const std::string file = tree.file("d/a.txt", "content");
+    const TrashMove moved = realFileSystem().moveToTrash(file, seen(file), true);
+    ASSERT_EQ(moved.outcome, Trashing::Moved);
+    // The desktop's own trash puts it back: renamed to its path, its info gone.
+    const std::string inTrash = moved.file.trash + "/files/" + moved.file.name;
+    ASSERT_EQ(::rename(inTrash.c_str(), file.c_str()), 0);
+    ASSERT_EQ(::unlink((moved.file.trash + "/info/" + moved.file.name + ".trashinfo").c_str()), 0);
+    FileStamp restored;
+    restored.device = 1;
+    EXPECT_EQ(realFileSystem().restoreFromTrash(moved.file, &restored), Restoring::Restored);
+    // What it holds now is not known: it gets no stamp.
+    EXPECT_FALSE(restored.known());
+    EXPECT_EQ(readFile(file), "content");
+
+    // Another file at its path is no file put back (even one that took its
+    // inode number); nor the file itself in a folder made at the old
+    // folder's path.
+    ASSERT_EQ(::unlink(file.c_str()), 0);
+    tree.file("d/a.txt", "other");
     EXPECT_EQ(realFileSystem().restoreFromTrash(moved.file, nullptr), Restoring::Gone);
+    ASSERT_EQ(::unlink(file.c_str()), 0);
+    tree.file("d/a.txt", "content");
+    const TrashMove again = realFileSystem().moveToTrash(file, seen(file), true);
+    ASSERT_EQ(again.outcome, Trashing::Moved);
+    ASSERT_EQ(::rename(tree.path("d").c_str(), tree.path("old").c_str()), 0);
+    tree.dir("d");
+    ASSERT_EQ(::rename((again.file.trash + "/files/" + again.file.name).c_str(), file.c_str()), 0);
+    EXPECT_EQ(realFileSystem().restoreFromTrash(again.file, nullptr), Restoring::Gone);
 }
 
 TEST(Trash, NamesInTheTrashNeverCollide)

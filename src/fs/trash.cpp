@@ -461,10 +461,48 @@ TrashMove moveFileToTrash(const std::string& path, const FileStamp& seen, bool u
     return result;
 }
 
+namespace {
+
+// Whether the very file stands at its original path already, unchanged, in
+// the folder it came from: put back by another program (the desktop's own
+// trash).
+bool alreadyBack(const TrashedFile& file)
+{
+    const auto located = locate(file.original);
+    if (!located)
+        return false;
+    if ((file.folder.device != 0 || file.folder.inode != 0)
+        && !(folderIdentity(located->dir.get()) == file.folder))
+        return false;
+    struct stat status;
+    if (::fstatat(located->dir.get(), located->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0
+        || !S_ISREG(status.st_mode))
+        return false;
+    // Its inode number may have gone to a new file since: the size and the
+    // modification time, which a rename keeps, tell them apart.
+    const FileStamp now = stampOf(status);
+    return now.sameFile(file.stamp) && now.size == file.stamp.size
+        && now.modified == file.stamp.modified;
+}
+
+Restoring putBack(const TrashedFile& file, FileStamp* restored);
+
+} // namespace
+
 Restoring restoreTrashedFile(const TrashedFile& file, FileStamp* restored)
 {
     if (restored)
         *restored = FileStamp();
+    // Back already, it counts as put back; what it holds now is not known,
+    // so it gets no stamp.
+    const Restoring outcome = putBack(file, restored);
+    return outcome == Restoring::Gone && alreadyBack(file) ? Restoring::Restored : outcome;
+}
+
+namespace {
+
+Restoring putBack(const TrashedFile& file, FileStamp* restored)
+{
     // The trash may lie behind the user's own links (the data folder); its
     // folders must be real, and the file in it must be the one moved there.
     const Descriptor trash(::open(file.trash.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -512,8 +550,6 @@ Restoring restoreTrashedFile(const TrashedFile& file, FileStamp* restored)
     }
     return Restoring::Restored;
 }
-
-namespace {
 
 bool allDigits(std::string_view text)
 {
