@@ -186,10 +186,27 @@ bool pairByName(const PathList& candidates, const Identify& identify, PairGroups
     }
     std::size_t identified = 0; // the identifications waited for
     std::vector<bool> classified(groups, false);
-    // The rows are those of the outer steps taken.
+    // The rows are those of the outer steps taken. A group is split into
+    // files only once its stamps are in: when the pass stops, the groups
+    // whose turn has not come (no outer step reached them, so they have no
+    // rows yet) are left out, as the workers may still be writing theirs.
     const auto made = [&](std::uint64_t outerLimit) {
         std::vector<std::uint32_t>().swap(positionOf);
         std::vector<std::uint32_t>().swap(groupOf);
+        if (outerLimit < count) {
+            std::vector<std::uint32_t> taken;
+            std::vector<std::uint32_t> starts;
+            for (std::size_t g = 0; g < groups; ++g) {
+                if (!classified[g])
+                    continue;
+                starts.push_back(std::uint32_t(taken.size()));
+                taken.insert(taken.end(), members.begin() + groupStarts[g],
+                    members.begin() + groupStarts[g + 1]);
+            }
+            starts.push_back(std::uint32_t(taken.size()));
+            members.swap(taken);
+            groupStarts.swap(starts);
+        }
         pairs = PairGroups::make(PartnerOrder::Both, std::move(members), std::move(groupStarts),
             candidates, stamps, outerLimit);
     };
