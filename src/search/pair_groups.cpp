@@ -260,13 +260,7 @@ void PairGroups::classify(
                 allPairs = a + 1 == cls.size();
             }
             if (allPairs) {
-                const auto entry = std::uint32_t(exclusions_.size());
-                exclusions_.push_back(
-                    { std::uint32_t(excludedPositions_.size()), std::uint32_t(cls.size()), true });
-                for (const std::uint32_t k : cls) {
-                    excludedPositions_.push_back(begin + k);
-                    exclusionOf_[begin + k] = entry;
-                }
+                addClass(begin, cls);
             } else {
                 // A chain of views where the ends are different files: each
                 // member lists what it never pairs with.
