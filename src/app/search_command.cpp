@@ -6,6 +6,7 @@
 #include "base/exceptions.h"
 #include "editor/copies_editor.h"
 #include "platform/services.h"
+#include "search/comparison_memory.h"
 #include "search/measuring.h"
 #include "search/search.h"
 
@@ -101,6 +102,9 @@ search::SearchRequest TForm1::requestFromBoxes() const
     request.options.measureThreads = measureThreads;
     // A candidate that cannot be measured ends the search in the error box.
     request.options.stopAtUnmeasurable = true;
+    // What searches by content proved is remembered for the next ones.
+    if (const auto folder = search::ComparisonStore::folderForSearches())
+        request.options.comparisons = *folder;
     return request;
 }
 

@@ -2,6 +2,7 @@
 
 #include "cli/options.h"
 #include "cli/report.h"
+#include "search/comparison_memory.h"
 #include "search/search.h"
 
 #include <chrono>
@@ -165,6 +166,15 @@ int runFind(const std::vector<std::string>& arguments, std::FILE* out, std::FILE
         return std::fflush(out) == 0 ? 0 : 1;
     }
 
+    const std::optional<std::string> comparisons = search::ComparisonStore::defaultFolder();
+    if (options->forget && comparisons && !search::ComparisonStore(*comparisons).clear()) {
+        std::fprintf(err, "qevra-find: %s: the remembered comparisons could not be emptied\n",
+            comparisons->c_str());
+        return 1;
+    }
+    if (options->dirs.empty())
+        return 0;
+
     search::SearchRequest request;
     for (const std::string& dir : options->dirs) {
         const auto resolved = resolvedDirectory(dir, error);
@@ -185,6 +195,10 @@ int runFind(const std::vector<std::string>& arguments, std::FILE* out, std::FILE
     // A file that cannot be measured is named and left out: one unreadable
     // file does not end a search on a terminal.
     request.options.stopAtUnmeasurable = false;
+    if (!options->noCache) {
+        if (const auto folder = search::ComparisonStore::folderForSearches())
+            request.options.comparisons = *folder;
+    }
 
     search::Results results;
     TerminalProgress progress(err, interrupted, results);

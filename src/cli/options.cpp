@@ -68,6 +68,10 @@ std::optional<FindOptions> parseFindOptions(
                                                     : FindOptions::Format::Summary;
         } else if (argument == "-0" || argument == "--null") {
             options.nulSeparated = true;
+        } else if (argument == "--no-cache") {
+            options.noCache = true;
+        } else if (argument == "--forget") {
+            options.forget = true;
         } else {
             error = "unknown option " + argument;
             return std::nullopt;
@@ -81,7 +85,7 @@ std::optional<FindOptions> parseFindOptions(
         error = "-0 goes with the rows or --groups only";
         return std::nullopt;
     }
-    if (options.dirs.empty()) {
+    if (options.dirs.empty() && !options.forget) {
         error = "no directory given";
         return std::nullopt;
     }
@@ -91,7 +95,8 @@ std::optional<FindOptions> parseFindOptions(
 std::string findUsage()
 {
     return R"(Usage: qevra-find [--content | --size | --name] [--ext EXT | --pictures | --video]
-                  [--groups | --json | --summary] [-0] DIR...
+                  [--groups | --json | --summary] [-0] [--no-cache] [--forget] DIR...
+       qevra-find --forget
 
 Finds files that are copies of each other under the directories DIR, searched
 in the order given, and writes what it found. It never deletes, moves or
@@ -119,6 +124,11 @@ Output (on standard output):
   -0, --null    with the pairs or --groups: every path ended by a NUL byte
                 instead of a tab or a line end (and every group by one more)
 
+Remembered comparisons:
+  --no-cache    neither use nor keep what earlier searches by content proved
+                (as when the environment variable QEVRA_NO_CACHE is set)
+  --forget      empty the remembered comparisons (then search, if DIR given)
+
   -h, --help    this text
   --version     the version
 
@@ -129,6 +139,12 @@ out. Hidden files and symbolic links are never collected; a directory is
 read only when no symbolic link lies on its path (each DIR is first made
 absolute and its links resolved). While standard error is a terminal, the
 search shows its progress there.
+
+A search by content remembers which files it proved equal or different, in
+$XDG_CACHE_HOME/qevra (else ~/.cache/qevra), about 56 bytes a file, for at
+most 2,000,000 files proved within 180 days. A later search reads again only
+the files changed since (in identity, size, modification or change time)
+and one copy of each group they may join; its rows are the same.
 
 Exit status: 0 when the search ran to its end (with or without copies),
 1 when a DIR is no directory or the output could not be written, 2 for a

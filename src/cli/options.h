@@ -19,6 +19,8 @@ struct FindOptions {
     enum class Format { Rows, Groups, Json, Summary };
     Format format = Format::Rows;
     bool nulSeparated = false; // -0
+    bool noCache = false; // neither recall nor keep comparisons
+    bool forget = false; // empty the remembered comparisons first
     bool help = false;
     bool version = false;
 };

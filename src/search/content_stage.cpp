@@ -23,6 +23,8 @@
 #include "search/lockstep.h"
 #include "search/work_queue.h"
 
+#include <xxhash.h>
+
 #include <algorithm>
 #include <atomic>
 #include <deque>
@@ -76,6 +78,7 @@ struct FileState {
     std::int64_t size = -1;
     Digest key; // hash of its prefix or of all of it
     bool failed = false; // cannot be opened or read: pairs with nothing
+    std::uint64_t head = 0; // headOf its start, once read
     Failure why = Failure::Unread; // when failed, as far as known
 };
 
@@ -112,7 +115,7 @@ public:
         queue_.onCancel([this] { slots_.wake(); });
     }
 
-    std::optional<std::vector<std::uint32_t>> run(Progress& progress);
+    std::optional<std::vector<std::uint32_t>> run(Progress& progress, ContentDetails* details);
 
 private:
     // Planning.
@@ -142,7 +145,8 @@ private:
     bool hashFile(std::uint32_t file, bool whole, ContentHasher& hasher, Buffer& buffer);
     enum class Small { Read, TooLarge, Failed };
     Small readSmall(std::uint32_t file, std::string& bytes);
-    bool lockstep(const std::uint32_t* files, std::size_t count, std::vector<int>& labels);
+    bool lockstep(const std::uint32_t* files, std::size_t count, std::vector<int>& labels,
+        bool sharedFirst = false);
     bool cancelled() const { return queue_.cancelled(); }
     std::uint32_t newClass() { return nextClass_.fetch_add(1, std::memory_order_relaxed); }
 
@@ -184,7 +188,8 @@ private:
     std::map<std::uint32_t, std::string> thrown_;
 };
 
-std::optional<std::vector<std::uint32_t>> ContentStage::run(Progress& progress)
+std::optional<std::vector<std::uint32_t>> ContentStage::run(
+    Progress& progress, ContentDetails* details)
 {
     plan();
     // A step at the start, as every phase takes one, so that a stop is
@@ -203,11 +208,19 @@ std::optional<std::vector<std::uint32_t>> ContentStage::run(Progress& progress)
     if (!completed)
         return std::nullopt;
     std::vector<std::uint32_t> classes(files_.size(), kNoClass);
+    if (details) {
+        details->unread.assign(files_.size(), false);
+        details->heads.assign(files_.size(), 0);
+    }
     for (std::size_t f = 0; f < files_.size(); ++f) {
         if (!files_[f].failed) {
             classes[f] = files_[f].cls;
+            if (details)
+                details->heads[f] = files_[f].head;
             continue;
         }
+        if (details)
+            details->unread[f] = true;
         if (!warn_)
             continue;
         Warning warning { std::string(paths_[f]), 0, {} };
@@ -429,9 +442,12 @@ void ContentStage::verifyBytes(Group& group, std::size_t begin, std::size_t end)
         const std::int64_t got = stream
             ? readFully(*stream, bytes.data(), static_cast<std::int64_t>(bytes.size()), bytesRead_)
             : -1;
-        if (got < 0)
+        if (got < 0) {
             file.failed = true;
-        else if (std::string_view(bytes.data(), static_cast<std::size_t>(got)) == rep)
+            continue;
+        }
+        file.head = headOf(std::string_view(bytes.data(), std::size_t(got)));
+        if (std::string_view(bytes.data(), static_cast<std::size_t>(got)) == rep)
             file.cls = group.classId;
     }
 }
@@ -444,7 +460,7 @@ void ContentStage::verifyBatch(Group& group, std::size_t begin, std::size_t end)
     batch.insert(batch.end(), group.files.begin() + std::ptrdiff_t(begin),
         group.files.begin() + std::ptrdiff_t(end));
     std::vector<int> labels;
-    if (!lockstep(batch.data(), batch.size(), labels))
+    if (!lockstep(batch.data(), batch.size(), labels, true))
         return;
     // The representative is shared by every batch: only the group records
     // its failure.
@@ -531,6 +547,8 @@ bool ContentStage::hashFile(std::uint32_t file, bool whole, ContentHasher& hashe
         if (got == 0)
             break;
         hasher.update(buffer.data(), static_cast<std::size_t>(got));
+        if (done == 0)
+            files_[file].head = headOf(std::string_view(buffer.data(), std::size_t(got)));
         done += got;
     }
     files_[file].key = hasher.digest();
@@ -548,6 +566,7 @@ ContentStage::Small ContentStage::readSmall(std::uint32_t file, std::string& byt
     const std::int64_t got = readFully(*stream, bytes.data(), kPrefixBytes + 1, bytesRead_);
     if (got < 0)
         return Small::Failed;
+    files_[file].head = headOf(std::string_view(bytes.data(), std::size_t(got)));
     if (got > kPrefixBytes)
         return Small::TooLarge;
     bytes.resize(static_cast<std::size_t>(got));
@@ -556,7 +575,8 @@ ContentStage::Small ContentStage::readSmall(std::uint32_t file, std::string& byt
 
 // Reads the files (all of one measured size, at most groupLimit_) together,
 // holding a descriptor slot for each until it is closed. False when stopped.
-bool ContentStage::lockstep(const std::uint32_t* files, std::size_t count, std::vector<int>& labels)
+bool ContentStage::lockstep(
+    const std::uint32_t* files, std::size_t count, std::vector<int>& labels, bool sharedFirst)
 {
     labels.assign(count, kAlone);
     if (!slots_.acquire(count, queue_.cancelFlag()))
@@ -568,6 +588,12 @@ bool ContentStage::lockstep(const std::uint32_t* files, std::size_t count, std::
     work.open = [&](std::size_t k) { return open(files[k]); };
     work.closed = [&](std::size_t) { slots_.release(1); };
     work.hashBlock = hashes_.hashBlock;
+    // A representative read by every batch of its class took its head
+    // before the batches began.
+    work.firstBlock = [&](std::size_t k, std::string_view start) {
+        if (k > 0 || !sharedFirst)
+            files_[files[k]].head = headOf(start);
+    };
     work.bytesRead = &bytesRead_;
     work.cancelled = &queue_.cancelFlag();
     return compareInLockstep(work, labels);
@@ -577,11 +603,17 @@ bool ContentStage::lockstep(const std::uint32_t* files, std::size_t count, std::
 
 std::optional<std::vector<std::uint32_t>> classifyByContent(fs::FileSystem& fileSystem,
     PathList paths, std::vector<fs::FileStamp> stamps, Progress& progress,
-    const ContentStageOptions& options)
+    const ContentStageOptions& options, ContentDetails* details)
 {
     const auto stage
         = std::make_shared<ContentStage>(fileSystem, std::move(paths), std::move(stamps), options);
-    return stage->run(progress);
+    return stage->run(progress, details);
+}
+
+std::uint64_t headOf(std::string_view start)
+{
+    const std::uint64_t hash = XXH3_64bits(start.data(), std::min(start.size(), kHeadBytes));
+    return hash != 0 ? hash : 1;
 }
 
 } // namespace qevra::search

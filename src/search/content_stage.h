@@ -14,6 +14,8 @@
 
 namespace qevra::search {
 
+class ComparisonMemory;
+
 // How the content stage works; the defaults suit the program, tests shrink
 // them to reach the paths that only very large searches take otherwise.
 struct ContentStageOptions {
@@ -29,6 +31,9 @@ struct ContentStageOptions {
     // Told, on the calling thread once the stage has run to its end, of
     // each file that could not be opened, read or compared, and why.
     std::function<void(const Warning&)> warn {};
+    // What earlier comparisons proved (pairByContent only): consulted before
+    // reading, and taught what this one proves. None when null.
+    ComparisonMemory* memory = nullptr;
 };
 
 // The class of a file equal to no other, or that could not be read.
@@ -47,9 +52,19 @@ constexpr std::uint32_t kNoClass = std::numeric_limits<std::uint32_t>::max();
 // once: a worker still waiting on a read (a share that does not answer) is
 // left to end on its own, with the paths, stamps and buffers it holds, which
 // is why the stage takes them; `fileSystem` must outlive it.
+// `details`, when given, is told more of each file.
+struct ContentDetails {
+    std::vector<bool> unread; // could not be read (its kNoClass tells nothing)
+    std::vector<std::uint64_t> heads; // headOf its first bytes, when read; else 0
+};
 std::optional<std::vector<std::uint32_t>> classifyByContent(fs::FileSystem& fileSystem,
     PathList paths, std::vector<fs::FileStamp> stamps, Progress& progress,
-    const ContentStageOptions& options = {});
+    const ContentStageOptions& options = {}, ContentDetails* details = nullptr);
+
+// A hash of a file's first kHeadBytes (all of it when smaller), given at
+// least that much of its start; never 0. Files whose heads differ differ.
+constexpr std::size_t kHeadBytes = 4096;
+std::uint64_t headOf(std::string_view start);
 
 // The rows of the content criterion: for every candidate i in ascending
 // order, (k, i) for every earlier candidate k whose file is equal to i's byte

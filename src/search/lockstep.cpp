@@ -157,6 +157,7 @@ bool compareInLockstep(const Lockstep& work, std::vector<int>& labels)
         files.close(opened[0]);
 
     int nextLabel = 0;
+    bool firstStep = true;
     while (!reading.empty()) {
         if (cancelled())
             return false;
@@ -175,6 +176,12 @@ bool compareInLockstep(const Lockstep& work, std::vector<int>& labels)
         });
         if (cancelled())
             return false;
+        if (firstStep && work.firstBlock) {
+            for (const std::uint32_t k : members)
+                work.firstBlock(
+                    k, std::string_view(buffer.data() + k * work.block, std::size_t(got[k])));
+        }
+        firstStep = false;
         split(members, buffer, work.block, got, work.hashBlock, parts);
         for (std::vector<std::uint32_t>& part : parts) {
             if (part.size() == 1) {

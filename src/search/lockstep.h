@@ -52,6 +52,8 @@ struct Lockstep {
     // Runs once for every file k, as soon as it is closed or failed to open.
     std::function<void(std::size_t)> closed;
     std::function<std::uint64_t(std::string_view)> hashBlock;
+    // Given, when set, the first block read of each file k.
+    std::function<void(std::size_t, std::string_view)> firstBlock;
     std::atomic<std::uint64_t>* bytesRead = nullptr;
     const std::atomic<bool>* cancelled = nullptr;
 };

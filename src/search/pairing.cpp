@@ -1,6 +1,8 @@
 // Pairing by name, and the pairer of equal keys (sizes, content classes).
 #include "search/pairing.h"
 
+#include "search/comparison_memory.h"
+
 #include "search/content_stage.h"
 #include "search/work_ahead.h"
 
@@ -374,14 +376,20 @@ std::optional<PairGroups> pairByContent(fs::FileSystem& fileSystem, const PathLi
     if (!progress.step(Phase::Comparing, 0, planned))
         return std::nullopt;
     std::vector<std::uint32_t> fileOf(count, kNoClass);
+    // The stage takes its own copy of the paths; with memory, most files
+    // are never read, and only the ones read are copied.
     PathList paths;
+    std::vector<std::uint32_t> candidateOf;
     std::vector<fs::FileStamp> fileStamps;
     for (std::size_t begin = 0, files = 0; begin < measured;) {
         const std::size_t end = runEnd(begin, files);
         if (files > 1) {
             for (std::size_t k = begin; k < end; ++k) {
                 if (k == begin || !order[k].sameFile(order[k - 1])) {
-                    paths.append(candidates[order[k].candidate]);
+                    if (options.memory)
+                        candidateOf.push_back(order[k].candidate);
+                    else
+                        paths.append(candidates[order[k].candidate]);
                     fileStamps.push_back(stamps[order[k].candidate]);
                 }
                 fileOf[order[k].candidate] = static_cast<std::uint32_t>(fileStamps.size() - 1);
@@ -393,8 +401,10 @@ std::optional<PairGroups> pairByContent(fs::FileSystem& fileSystem, const PathLi
     if (!progress.step(Phase::Comparing, 0, planned))
         return std::nullopt;
 
-    const auto classes
-        = classifyByContent(fileSystem, std::move(paths), std::move(fileStamps), progress, options);
+    const auto classes = options.memory
+        ? classifyRemembering(
+            fileSystem, candidates, candidateOf, fileStamps, progress, options, *options.memory)
+        : classifyByContent(fileSystem, std::move(paths), std::move(fileStamps), progress, options);
     if (!classes)
         return std::nullopt;
     KeyPairer pairer;

@@ -24,6 +24,9 @@ struct SearchOptions {
     // the window's error box wants; else it is told as a warning and left
     // out of the rows.
     bool stopAtUnmeasurable = true;
+    // The folder of the comparisons remembered between searches by content
+    // (ComparisonStore); empty for none.
+    std::string comparisons;
 };
 
 // What one search looks for, taken when it starts: the roots in the order

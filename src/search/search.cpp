@@ -2,7 +2,9 @@
 // criterion, chosen from one table.
 #include "search/search.h"
 
+#include "search/aside.h"
 #include "search/collector.h"
+#include "search/comparison_memory.h"
 #include "search/content_stage.h"
 #include "search/measuring.h"
 #include "search/pairing.h"
@@ -104,10 +106,28 @@ Ended bySize(const SearchRequest& request, fs::FileSystem& fileSystem, Results& 
     observer.phaseStarted(Phase::Comparing, 0);
     ContentStageOptions options = request.options.content;
     options.warn = [&](const Warning& warning) { observer.warning(warning); };
+    std::optional<ComparisonMemory> memory;
+    const ComparisonStore store(request.options.comparisons);
+    if (!store.folder().empty()) {
+        bool stopped = false;
+        memory = aside<ComparisonMemory>(
+            observer, [store] { return store.load(); }, stopped);
+        if (stopped)
+            return { true, Phase::Comparing };
+        options.memory = memory ? &*memory : nullptr;
+    }
     const auto equal = pairByContent(fileSystem, candidates, results.stamps, observer, options);
     if (!equal)
         return { true, Phase::Comparing };
     results.pairs = std::move(*equal);
+    // The rows stand whether or not the memory is saved, and however long
+    // that takes: a Stop meanwhile leaves the saving to end on its own.
+    if (memory && !memory->learned().empty()) {
+        bool stopped = false;
+        const auto learned = std::make_shared<ComparisonMemory>(std::move(*memory));
+        aside<bool>(
+            observer, [store, learned] { return store.save(std::move(*learned)); }, stopped);
+    }
     return { false, Phase::Comparing };
 }
 
