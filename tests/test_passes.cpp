@@ -3,6 +3,8 @@
 #include "support/form_fixture.h"
 #include "support/temp_tree.h"
 
+#include "search/comparison_memory.h"
+
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -381,4 +383,29 @@ TEST_F(Passes, TheContentStageShowsItsProgress)
     // The end state is as ever.
     EXPECT_EQ(form1->StatusBar1->text(), "");
     EXPECT_EQ(form1->ProgressBar1->position(), 0);
+}
+
+TEST_F(Passes, ContentSearchesRememberAndForgetWhatTheEditorDeletes)
+{
+    TempTree tree;
+    const auto a = tree.file("a.dat", "same bytes");
+    tree.file("b.dat", "same bytes");
+    tree.file("c.dat", "diff bytes");
+    search({ tree.root() }, "dat", form1->checkbox1);
+    ASSERT_EQ(rows().size(), 1u);
+    const auto folder = search::ComparisonStore::folderForSearches();
+    ASSERT_TRUE(folder.has_value());
+    const search::ComparisonStore store(*folder);
+    const fs::FileStamp seen = fs::realFileSystem().measure(a);
+    ASSERT_TRUE(store.load().recall(seen).known());
+
+    // Deleted through the editor: noted at once, left out at the next save.
+    auto* list = form2->fsListBox1;
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(0).center());
+    ASSERT_EQ(form2->Label3->path(), a);
+    click(form2->xpButton2);
+    ASSERT_NE(::access(a.c_str(), F_OK), 0);
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(store.save(search::ComparisonMemory()));
+    EXPECT_FALSE(store.load().recall(seen).known());
 }

@@ -218,7 +218,9 @@ private:
     std::optional<std::size_t> removableShownRow(const Column& column, const RefusalTexts& texts);
     // Marks the column when no file exists at `path` any more: the path
     // label reads "Файл удален" and the picture box hides.
-    void markIfGone(const Column& column, const std::string& path);
+    // Marks the column's file deleted when nothing stands at its path any
+    // more, and tells the remembered comparisons that `candidate` went.
+    void markIfGone(const Column& column, const std::string& path, std::uint32_t candidate);
     void makeNameListMenu();
     // Deletes the column's file `candidate` when it is still the file the
     // search saw, then marks the column when no file exists at its path.
@@ -259,6 +261,9 @@ private:
         std::optional<QString> markerBefore;
     };
     std::vector<TrashAction> trashActions_;
+    // Files the editor deleted or moved away, not yet forgotten by the
+    // remembered comparisons (at the next turn of the event loop, together).
+    std::vector<fs::FileStamp> gone_;
     int menuColumn_ = 1;
 };
 

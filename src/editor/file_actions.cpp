@@ -3,7 +3,10 @@
 // path label and picture box are the only feedback.
 #include "editor/copies_editor.h"
 #include "platform/services.h"
+#include "search/comparison_memory.h"
 #include "search/deletion.h"
+
+#include <QTimer>
 
 namespace qevra {
 
@@ -54,15 +57,23 @@ void TForm2::deleteAndMark(const Column& column, std::uint32_t candidate)
     fs::FileSystem& files = services_.fileSystem;
     const std::string path(results_.candidates[candidate]);
     files.removeFile(path, stampOf(candidate), measuresFiles(results_.criterion));
-    markIfGone(column, path);
+    markIfGone(column, path, candidate);
 }
 
-void TForm2::markIfGone(const Column& column, const std::string& path)
+void TForm2::markIfGone(const Column& column, const std::string& path, std::uint32_t candidate)
 {
     if (services_.fileSystem.fileExists(path))
         return;
     column.picture->hide();
     column.label->setMarker(kDeletedMarker);
+    if (gone_.empty()) {
+        QTimer::singleShot(0, this, [this] {
+            if (const auto folder = search::ComparisonStore::folderForSearches())
+                search::ComparisonStore(*folder).forget(gone_);
+            gone_.clear();
+        });
+    }
+    gone_.push_back(stampOf(candidate));
 }
 
 search::Partner TForm2::partnerOf(std::uint32_t file, std::uint32_t partner) const

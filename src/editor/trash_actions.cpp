@@ -36,9 +36,10 @@ void TForm2::trashFile(int number)
     if (!row)
         return;
     const std::string path(column.list[*row]);
+    const std::uint32_t candidate = column.list.candidate(*row);
     const fs::TrashMove move = services_.fileSystem.moveToTrash(
-        path, stampOf(column.list.candidate(*row)), measuresFiles(results_.criterion));
-    markIfGone(column, path);
+        path, stampOf(candidate), measuresFiles(results_.criterion));
+    markIfGone(column, path, candidate);
     switch (move.outcome) {
     case fs::Trashing::Moved:
         trashActions_.push_back({ { move.file }, number, std::nullopt });
@@ -72,7 +73,7 @@ void TForm2::trashAll(int number)
         const std::string path(results_.candidates[file]);
         const fs::TrashMove move = services_.fileSystem.moveToTrash(
             path, stampOf(file), measuresFiles(results_.criterion));
-        markIfGone(column, path);
+        markIfGone(column, path, file);
         const bool refused = move.outcome == fs::Trashing::Failed
             || move.outcome == fs::Trashing::NoTrash
             || (move.outcome == fs::Trashing::Missing && services_.fileSystem.fileExists(path));
