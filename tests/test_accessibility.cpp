@@ -3,13 +3,20 @@
 // same code as a click.
 #include "app/stop_flag.h"
 #include "controls/accessibility.h"
+#include "platform/folder_dialog.h"
 #include "support/form_fixture.h"
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QAccessibleValueInterface>
 #include <QApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSplashScreen>
+#include <QTreeWidget>
 #include <map>
+#include <set>
 
 using namespace qevra;
 using namespace qevra::testing;
@@ -52,6 +59,21 @@ std::map<QAccessible::Role, int> rolesUnder(QAccessibleInterface* node)
             roles[role] += count;
     }
     return roles;
+}
+
+// The objects of the node's children, in order.
+std::vector<QObject*> childObjects(QAccessibleInterface* node)
+{
+    std::vector<QObject*> objects;
+    for (int i = 0; i < node->childCount(); ++i)
+        objects.push_back(node->child(i) ? node->child(i)->object() : nullptr);
+    return objects;
+}
+
+bool isChildOf(QWidget* widget, QWidget* window)
+{
+    const std::vector<QObject*> children = childObjects(accessible(window));
+    return std::find(children.begin(), children.end(), widget) != children.end();
 }
 
 const QString press = QAccessibleActionInterface::pressAction();
@@ -171,4 +193,193 @@ TEST_F(Accessibility, EditorNamesItsListsAndPathLabels)
     const QRect row = form2->fsListBox1->visualRect(0);
     QTest::mouseClick(form2->fsListBox1->viewport(), Qt::LeftButton, {}, row.center());
     EXPECT_EQ(nameOf(form2->Label3), QStringLiteral("Путь 1-го файла: Файл удален"));
+}
+
+TEST_F(Accessibility, QtsOwnWidgetsKeepQtsInterfaces)
+{
+    // The name lists' menu is a top-level widget of Qt's: a popup menu
+    // whose items a screen reader moves through, not a nameless window.
+    QMenu* menu = form2->nameListMenu;
+    QAccessibleInterface* popup = accessible(menu);
+    EXPECT_EQ(popup->role(), QAccessible::PopupMenu);
+    ASSERT_GE(popup->childCount(), 1);
+    EXPECT_EQ(popup->child(0)->role(), QAccessible::MenuItem);
+    EXPECT_EQ(popup->child(0)->text(QAccessible::Name), kMenuOpen);
+    std::vector<QString> items;
+    for (int i = 0; i < popup->childCount(); ++i)
+        if (popup->child(i)->role() == QAccessible::MenuItem)
+            items.push_back(popup->child(i)->text(QAccessible::Name));
+    EXPECT_NE(std::find(items.begin(), items.end(), kMenuTrash), items.end());
+
+    // Other windows of Qt's classes, whether they derive from QWidget
+    // directly or from a dialog, are not taken for the program's.
+    QSplashScreen splash;
+    EXPECT_NE(accessible(&splash)->role(), QAccessible::Window);
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Qevra"), QStringLiteral("Текст"));
+    EXPECT_NE(accessible(&box)->role(), QAccessible::Window);
+    QWidget plain;
+    EXPECT_NE(accessible(&plain)->role(), QAccessible::Window);
+}
+
+TEST_F(Accessibility, EditorButtonsSayWhichFileTheyActOn)
+{
+    TForm2& e = *form2;
+    const std::vector<controls::TxpButton*> columns[] = {
+        { e.xpButton1, e.xpButton2, e.xpButton3 },
+        { e.xpButton4, e.xpButton5, e.xpButton6 },
+    };
+    std::set<QString> descriptions;
+    for (std::size_t i = 0; i < 3; ++i) {
+        // The captions stay the names, the same in both columns.
+        EXPECT_EQ(nameOf(columns[0][i]), nameOf(columns[1][i]));
+        EXPECT_EQ(nameOf(columns[0][i]), columns[0][i]->caption());
+        for (const auto& column : columns)
+            descriptions.insert(accessible(column[i])->text(QAccessible::Description));
+    }
+    EXPECT_EQ(descriptions.size(), 6U);
+    EXPECT_EQ(accessible(e.xpButton1)->text(QAccessible::Description),
+        QStringLiteral("Открыть 1-ый файл из пары копий"));
+    EXPECT_EQ(accessible(e.xpButton5)->text(QAccessible::Description),
+        QStringLiteral("Удалить 2-ой файл из пары копий"));
+    EXPECT_EQ(accessible(e.xpButton3)->text(QAccessible::Description),
+        QStringLiteral("Удалить все 1-ые файлы из пар копий"));
+    EXPECT_NE(accessible(e.Button5)->text(QAccessible::Description),
+        accessible(e.Button1)->text(QAccessible::Description));
+
+    // The preview toggle is named by what a press does, as it opens and
+    // closes; its caption stays the arrows.
+    e.showResults(std::nullopt, PreviewKind::Pictures, true);
+    EXPECT_EQ(nameOf(e.fsbitbtn4), QStringLiteral("Показать просмотр"));
+    act(e.fsbitbtn4, press);
+    EXPECT_EQ(e.fsbitbtn4->caption(), QStringLiteral("<<<"));
+    EXPECT_EQ(nameOf(e.fsbitbtn4), QStringLiteral("Скрыть просмотр"));
+    act(e.fsbitbtn4, press);
+    EXPECT_EQ(e.fsbitbtn4->caption(), QStringLiteral(">>>"));
+    EXPECT_EQ(nameOf(e.fsbitbtn4), QStringLiteral("Показать просмотр"));
+}
+
+TEST_F(Accessibility, HiddenControlsAreNotInTheTree)
+{
+    showPairs({ { "/a/one.txt", "/b/one.txt" } });
+    TForm2& e = *form2;
+    QAccessibleInterface* window = accessible(&e);
+    // The editor's hidden labels (the shown row's number, the preview kind).
+    for (QWidget* hidden : std::initializer_list<QWidget*> { e.Label2, e.Label6 }) {
+        EXPECT_FALSE(isChildOf(hidden, &e)) << hidden->objectName().toStdString();
+        EXPECT_EQ(window->indexOfChild(accessible(hidden)), -1);
+    }
+    // Every control not hidden is there, each at its own index.
+    for (QWidget* shown : e.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (shown->isWindow() || shown->isHidden())
+            continue;
+        const int index = window->indexOfChild(accessible(shown));
+        ASSERT_GE(index, 0) << shown->metaObject()->className();
+        EXPECT_EQ(window->child(index)->object(), shown);
+    }
+    EXPECT_EQ(window->child(window->childCount()), nullptr);
+
+    // A control shown later joins, and leaves again when hidden.
+    e.Label6->show();
+    EXPECT_TRUE(isChildOf(e.Label6, &e));
+    e.Label6->hide();
+    EXPECT_FALSE(isChildOf(e.Label6, &e));
+    // The preview toggle is hidden when the files found have no preview.
+    e.showResults(std::nullopt, std::nullopt, true);
+    EXPECT_FALSE(isChildOf(e.fsbitbtn4, &e));
+    // Hidden before the window shows: the About box.
+    EXPECT_FALSE(about->isVisible());
+    EXPECT_TRUE(isChildOf(about->Label3, about));
+}
+
+TEST_F(Accessibility, FolderDialogAndExtensionEditAreNamed)
+{
+    platform::FolderDialog dialog(nullptr, QStringLiteral("Выберите каталог"));
+    EXPECT_EQ(nameOf(dialog.tree), QStringLiteral("Папки"));
+    EXPECT_EQ(nameOf(dialog.pathEdit), QStringLiteral("Путь к папке"));
+    EXPECT_EQ(accessible(&dialog)->role(), QAccessible::Dialog);
+
+    QAccessibleInterface* box = accessible(form1->proComboBox1);
+    ASSERT_EQ(box->childCount(), 2);
+    QAccessibleInterface* edit = box->child(1);
+    EXPECT_EQ(edit->object(), form1->proComboBox1->lineEdit());
+    EXPECT_EQ(edit->role(), QAccessible::EditableText);
+    EXPECT_EQ(edit->text(QAccessible::Name), QStringLiteral("Расширение файлов"));
+}
+
+TEST_F(Accessibility, AboutLinksTakeTheKeyboardAndActLikeAClick)
+{
+    about->show();
+    about->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(about));
+    controls::Label* mail = about->Label3;
+    controls::Label* home = about->Label4;
+    for (controls::Label* link : { mail, home }) {
+        QAccessibleInterface* found = accessible(link);
+        EXPECT_EQ(found->role(), QAccessible::Link);
+        EXPECT_TRUE(found->state().focusable);
+        EXPECT_TRUE(found->state().linked);
+    }
+    EXPECT_EQ(nameOf(mail), TAboutBox::kEmail);
+    EXPECT_EQ(nameOf(home), QStringLiteral("example.org/qevra"));
+    EXPECT_EQ(accessible(home)->text(QAccessible::Description), TAboutBox::kHomePage);
+    // The other labels are texts, out of the Tab chain.
+    EXPECT_EQ(accessible(about->Label1)->role(), QAccessible::StaticText);
+    EXPECT_EQ(about->Label1->focusPolicy(), Qt::NoFocus);
+
+    // Tab goes from one link to the other and back.
+    mail->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(mail->hasFocus());
+    EXPECT_TRUE(accessible(mail)->state().focused);
+    QTest::keyClick(mail, Qt::Key_Tab);
+    EXPECT_TRUE(home->hasFocus());
+    QTest::keyClick(home, Qt::Key_Tab);
+    EXPECT_TRUE(mail->hasFocus());
+
+    const std::string mailto = "mailto:" + TAboutBox::kEmail.toStdString();
+    const std::string page = TAboutBox::kHomePage.toStdString();
+    // Enter and Space act on their release; other keys and Ctrl+Enter do not.
+    QTest::keyPress(mail, Qt::Key_Return);
+    EXPECT_TRUE(desktop().opened.empty());
+    QTest::keyRelease(mail, Qt::Key_Return);
+    EXPECT_EQ(desktop().opened, std::vector<std::string> { mailto });
+    QTest::keyClick(mail, Qt::Key_A);
+    QTest::keyClick(mail, Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_EQ(desktop().opened.size(), 1U);
+    home->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(home, Qt::Key_Space);
+    QTest::keyClick(home, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(desktop().opened, (std::vector<std::string> { mailto, page, page }));
+
+    // The press action opens the same, through the event loop.
+    act(mail, press);
+    act(home, press);
+    EXPECT_EQ(desktop().opened, (std::vector<std::string> { mailto, page, page, mailto, page }));
+    // A click still does what it did, and gives no focus.
+    mail->setFocus(Qt::TabFocusReason);
+    QTest::mouseClick(home, Qt::LeftButton);
+    EXPECT_EQ(desktop().opened.back(), page);
+    EXPECT_TRUE(mail->hasFocus());
+}
+
+TEST_F(Accessibility, FocusedLinkShowsTheFocusMark)
+{
+    about->show();
+    about->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(about));
+    controls::Label* mail = about->Label3;
+    controls::Label* home = about->Label4;
+    const auto corner = [](QWidget* link) { return link->grab().toImage().pixelColor(0, 0); };
+    const QColor ground = corner(about->Label1);
+    // The window gave the first link the focus as it opened: no mark until
+    // a key is pressed.
+    ASSERT_TRUE(mail->hasFocus());
+    EXPECT_EQ(corner(mail), ground);
+    QTest::keyClick(mail, Qt::Key_Shift);
+    EXPECT_NE(corner(mail), ground);
+
+    home->setFocus(Qt::TabFocusReason);
+    EXPECT_NE(corner(home), ground);
+    EXPECT_EQ(corner(mail), ground);
+    mail->setFocus(Qt::MouseFocusReason);
+    EXPECT_EQ(corner(mail), ground);
 }

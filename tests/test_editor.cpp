@@ -4,8 +4,12 @@
 #include "support/media_files.h"
 #include "support/temp_tree.h"
 
+#include <QAccessible>
+#include <QApplication>
+#include <QFile>
 #include <QScrollBar>
 #include <QTimer>
+#include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -284,6 +288,66 @@ TEST_F(Editor, TwoMillionRowsShowAtOnce)
 
 using FileActions = Editor;
 
+namespace {
+
+// An xdg-open of the test's own, alone on PATH while the object lives: it
+// writes the one argument it is given into a file, then ends with the
+// status it is told.
+class FakeOpener {
+public:
+    explicit FakeOpener(const TempTree& tree)
+        : tree_(tree)
+        , argumentFile_(tree.path("opener-argument"))
+    {
+        tree.dir("bin");
+        if (const char* old = std::getenv("PATH"))
+            oldPath_ = old;
+        ::setenv("PATH", tree.path("bin").c_str(), 1);
+        exitWith(0);
+    }
+    ~FakeOpener()
+    {
+        if (oldPath_)
+            ::setenv("PATH", oldPath_->c_str(), 1);
+        else
+            ::unsetenv("PATH");
+    }
+    FakeOpener(const FakeOpener&) = delete;
+    FakeOpener& operator=(const FakeOpener&) = delete;
+
+    // The next runs end with `status`, after a second when `slowly`.
+    void exitWith(int status, bool slowly = false)
+    {
+        std::string script = "#!/bin/sh\nPATH=/usr/bin:/bin\n";
+        script += "printf '%s' \"$1\" > '" + argumentFile_ + ".new'\n";
+        script += "mv '" + argumentFile_ + ".new' '" + argumentFile_ + "'\n";
+        if (slowly)
+            script += "sleep 1\n";
+        script += "exit ";
+        script += std::to_string(status);
+        script += "\n";
+        // Put in place by a rename: a run still going keeps its own file.
+        const std::string made = tree_.file("opener.new", script);
+        ::chmod(made.c_str(), 0755);
+        ::rename(made.c_str(), tree_.path("bin/xdg-open").c_str());
+        ::unlink(argumentFile_.c_str());
+    }
+    // No opener at all.
+    void remove() { ::unlink(tree_.path("bin/xdg-open").c_str()); }
+    // What the last run was given, once it has written it.
+    std::string argument() const
+    {
+        return ::access(argumentFile_.c_str(), F_OK) == 0 ? readFile(argumentFile_) : std::string();
+    }
+
+private:
+    const TempTree& tree_;
+    std::string argumentFile_;
+    std::optional<std::string> oldPath_;
+};
+
+} // namespace
+
 TEST_F(FileActions, OpenHandsTheExactPathToTheDesktop)
 {
     TempTree tree;
@@ -300,6 +364,63 @@ TEST_F(FileActions, OpenHandsTheExactPathToTheDesktop)
     clickRow(0);
     click(form2->xpButton4); // "Файл удален": nothing
     EXPECT_EQ(desktop().opened.size(), 2u);
+}
+
+TEST_F(FileActions, AFileNothingCanOpenIsNamedInABox)
+{
+    TempTree tree;
+    const auto first = tree.file("caf\xe9/one.txt");
+    const auto second = tree.file("two/one.txt");
+    showPairs({ { first, second } });
+    clickRow(0);
+    desktop().failing = true;
+    click(form2->xpButton1);
+    click(form2->xpButton4);
+    EXPECT_EQ(boxes().messages,
+        (std::vector<QString> {
+            QStringLiteral("Не удалось открыть файл: ") + QFile::decodeName(first.c_str()),
+            QStringLiteral("Не удалось открыть файл: ") + QString::fromStdString(second) }));
+    EXPECT_TRUE(boxes().errors.empty());
+}
+
+TEST_F(FileActions, TheRealOpenerRunsWithoutBeingWaitedForAndOnlyItsFailureIsTold)
+{
+    TempTree tree;
+    const auto first = tree.file("a/one.txt", "1");
+    const auto second = tree.file("b/one \xff.txt", "1");
+    FakeOpener opener(tree);
+    // An editor on the program's own desktop actions.
+    platform::Services real(fileSystem, boxes(), folders(), platform::realServices().desktop);
+    showPairs({ { first, second } });
+    TForm2 editor(form1->results, nullptr, real);
+    editor.appendRowNames();
+    editor.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&editor));
+    QTest::mouseClick(editor.fsListBox1->viewport(), Qt::LeftButton, {},
+        editor.fsListBox1->visualRect(0).center());
+    ASSERT_EQ(editor.Label4->path(), second);
+
+    // It opened the file: nothing to tell.
+    click(editor.xpButton4);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return opener.argument() == second; }, 10000));
+
+    // It fails a second later: the press has long returned, and the box
+    // comes when it ends.
+    opener.exitWith(4, true);
+    click(editor.xpButton1);
+    EXPECT_TRUE(boxes().messages.empty());
+    ASSERT_TRUE(QTest::qWaitFor([] { return !boxes().messages.empty(); }, 10000));
+    EXPECT_EQ(opener.argument(), first);
+    EXPECT_EQ(boxes().messages,
+        std::vector<QString> {
+            QStringLiteral("Не удалось открыть файл: ") + QString::fromStdString(first) });
+
+    // None to start: told at once.
+    boxes().messages.clear();
+    opener.remove();
+    click(editor.xpButton4);
+    EXPECT_EQ(boxes().messages,
+        std::vector<QString> { kOpenFailed + ": " + QFile::decodeName(second.c_str()) });
 }
 
 TEST_F(FileActions, DeleteClearsReadOnlyRemovesTheFileAndMarksTheColumn)
@@ -392,6 +513,104 @@ TEST_F(FileActions, DeleteAllGoesOnPastAFileThatCannotBeDeleted)
     click(form2->xpButton3);
     click(form2->xpButton6);
     EXPECT_EQ(label3(), QStringLiteral("Файл удален"));
+}
+
+using KeyboardFocus = Editor;
+
+namespace {
+
+bool beyondItsWindowsEdge(const QWidget* widget)
+{
+    const QWidget* window = widget->window();
+    return !QRect(widget->mapTo(window, QPoint(0, 0)), widget->size()).intersects(window->rect());
+}
+
+// Presses Tab (Shift+Tab backwards) as the window system delivers it, round
+// the editor's controls several times; what took the focus, each checked to
+// lie within the window.
+std::set<QWidget*> tabRound(TForm2* editor, bool backwards = false)
+{
+    std::set<QWidget*> focused;
+    for (int i = 0; i < 40; ++i) {
+        QTest::keyClick(
+            editor->windowHandle(), Qt::Key_Tab, backwards ? Qt::ShiftModifier : Qt::NoModifier);
+        QWidget* now = QApplication::focusWidget();
+        if (!now) {
+            ADD_FAILURE() << "no focus after " << i + 1 << " presses";
+            break;
+        }
+        EXPECT_EQ(now->window(), editor);
+        EXPECT_FALSE(beyondItsWindowsEdge(now))
+            << now->metaObject()->className() << " at x " << now->x() << " took the focus";
+        focused.insert(now);
+    }
+    return focused;
+}
+
+} // namespace
+
+TEST_F(KeyboardFocus, TabSkipsThePreviewPanelsButtonsWhileThePanelIsClosed)
+{
+    TempTree tree;
+    showPairs({ { tree.file("a/x.wav"), tree.file("b/x.wav") } });
+    form2->Label6->setCaption("mus");
+    form2->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form2));
+    form2->fsListBox1->setFocus(Qt::TabFocusReason);
+    const std::vector<QWidget*> panel { form2->Button3, form2->Button1, form2->Button6,
+        form2->Button5 };
+
+    for (const bool backwards : { false, true }) {
+        const std::set<QWidget*> focused = tabRound(form2, backwards);
+        for (QWidget* reached : std::initializer_list<QWidget*> {
+                 form2->fsListBox1, form2->xpButton1, form2->xpButton6, form2->fsbitbtn4 })
+            EXPECT_EQ(focused.count(reached), 1u);
+        for (QWidget* beyond : panel)
+            EXPECT_EQ(focused.count(beyond), 0u);
+    }
+
+    // Space on the toggle opens the panel: its buttons take the focus in turn.
+    form2->fsbitbtn4->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(form2->windowHandle(), Qt::Key_Space);
+    ASSERT_EQ(form2->width(), 830);
+    std::set<QWidget*> focused = tabRound(form2);
+    for (QWidget* inPanel : panel)
+        EXPECT_EQ(focused.count(inPanel), 1u);
+
+    // Closed again while one of them has the focus: it passes on, and Tab
+    // skips them again.
+    form2->Button5->setFocus(Qt::TabFocusReason);
+    form2->fsbitbtn4Click();
+    ASSERT_EQ(form2->width(), 654);
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    EXPECT_FALSE(beyondItsWindowsEdge(QApplication::focusWidget()));
+    focused = tabRound(form2, true);
+    for (QWidget* beyond : panel)
+        EXPECT_EQ(focused.count(beyond), 0u);
+    EXPECT_EQ(focused.count(form2->fsbitbtn4), 1u);
+}
+
+TEST_F(KeyboardFocus, ThePanelsButtonsAreReportedShowingOnlyWhileTheyLieInTheWindow)
+{
+    showPairs({});
+    form2->Label6->setCaption("mus");
+    QAccessibleInterface* play = QAccessible::queryAccessibleInterface(form2->Button5);
+    QAccessibleInterface* deleteAll = QAccessible::queryAccessibleInterface(form2->xpButton6);
+    ASSERT_TRUE(play && deleteAll);
+    const auto expectShowing = [](QAccessibleInterface* control, bool showing) {
+        const QAccessible::State state = control->state();
+        EXPECT_EQ(bool(state.invisible), !showing)
+            << control->text(QAccessible::Name).toStdString();
+        EXPECT_EQ(bool(state.offscreen), !showing);
+        EXPECT_EQ(bool(state.focusable), showing);
+    };
+    expectShowing(play, false);
+    expectShowing(deleteAll, true);
+    click(form2->fsbitbtn4);
+    expectShowing(play, true);
+    click(form2->fsbitbtn4);
+    expectShowing(play, false);
+    expectShowing(deleteAll, true);
 }
 
 using PreviewToggle = Editor;

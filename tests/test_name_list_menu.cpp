@@ -446,3 +446,83 @@ TEST_F(NameListMenu, OpenAndShowInFolderGoThroughTheDesktop)
     EXPECT_EQ(desktop().shownInFolder, (std::vector<std::string> { files[0], files[1] }));
     EXPECT_EQ(desktop().opened, std::vector<std::string> { files[0] });
 }
+
+TEST_F(NameListMenu, TheFirstListOpensTheSecondCopysMenuFromTheKeyboard)
+{
+    const auto files = pairsOf({ "a", "b", "c" });
+    showRows(files, adjacentRows(3));
+    // Far enough from the screen's right edge for the menu to open where
+    // it is asked to.
+    form2->move(0, form2->y());
+    form2->fsListBox1->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(form2->windowHandle(), Qt::Key_Down);
+    ASSERT_EQ(form2->fsListBox1->currentRow(), 1);
+
+    // Ctrl+Shift+F10: the pair is chosen, the menu serves column 2 and
+    // opens at the second list's row of the pair.
+    QTest::keyClick(form2->windowHandle(), Qt::Key_F10, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_TRUE(menu()->isVisible());
+    EXPECT_EQ(form2->menuColumn(), 2);
+    EXPECT_EQ(form2->Label4->path(), files[3]);
+    EXPECT_EQ(form2->fsListBox2->selectedRow(), 1);
+    const QRect row = form2->fsListBox2->visualRect(1);
+    EXPECT_TRUE(QRect(form2->fsListBox2->viewport()->mapToGlobal(row.topLeft()), row.size() * 2)
+                    .contains(menu()->pos()));
+    // Delete belongs to the first list: this menu neither shows nor takes it,
+    // and the first list takes it not while this menu is open.
+    EXPECT_TRUE(form2->menuTrash->shortcut().isEmpty());
+    QTest::keyClick(menu(), Qt::Key_Delete);
+    EXPECT_TRUE(exists(files[3]));
+    EXPECT_TRUE(exists(files[2]));
+    if (menu()->isVisible())
+        choose(form2->menuCopyPath);
+    else
+        ADD_FAILURE() << "Delete closed the menu";
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), files[3]);
+
+    // Its trash item moves the second copy, not the first.
+    QTest::keyClick(form2->windowHandle(), Qt::Key_F10, Qt::ControlModifier | Qt::ShiftModifier);
+    choose(form2->menuTrash);
+    EXPECT_FALSE(exists(files[3]));
+    EXPECT_TRUE(exists(files[2]));
+    EXPECT_EQ(namesIn(trashFiles()), std::set<std::string> { "b" });
+    EXPECT_EQ(label4(), kDeletedMarker);
+    EXPECT_EQ(form2->Label3->path(), files[2]);
+    pressUndo();
+    EXPECT_TRUE(exists(files[3]));
+
+    // Ctrl with the menu key, as a key and as the platform's menu event.
+    QTest::keyClick(form2->windowHandle(), Qt::Key_Down);
+    QTest::keyClick(form2->windowHandle(), Qt::Key_Menu, Qt::ControlModifier);
+    ASSERT_TRUE(menu()->isVisible());
+    EXPECT_EQ(form2->menuColumn(), 2);
+    EXPECT_EQ(form2->Label4->path(), files[5]);
+    closeMenu();
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(5, 5),
+        form2->fsListBox1->mapToGlobal(QPoint(5, 5)), Qt::ControlModifier);
+    QApplication::sendEvent(form2->fsListBox1, &menuKey);
+    ASSERT_TRUE(menu()->isVisible());
+    EXPECT_EQ(form2->menuColumn(), 2);
+    closeMenu();
+
+    // The first list's own menu shows its Delete again.
+    QTest::keyClick(form2->windowHandle(), Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_EQ(form2->menuColumn(), 1);
+    EXPECT_EQ(form2->menuTrash->shortcut(), QKeySequence(Qt::Key_Delete));
+    closeMenu();
+    EXPECT_TRUE(boxes().messages.empty());
+}
+
+TEST_F(NameListMenu, WhatNothingCanOpenIsNamedInABox)
+{
+    const auto files = pairsOf({ "caf\xe9" });
+    showRows(files, adjacentRows(1));
+    desktop().failing = true;
+    chooseOnRow(0, form2->menuShowInFolder);
+    rightClickRow(form2->fsListBox2, 0);
+    choose(form2->menuOpen);
+    EXPECT_EQ(boxes().messages,
+        (std::vector<QString> { QStringLiteral("Не удалось показать файл в папке: ")
+                + QFile::decodeName(files[0].c_str()),
+            QStringLiteral("Не удалось открыть файл: ") + QFile::decodeName(files[1].c_str()) }));
+}

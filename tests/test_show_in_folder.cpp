@@ -1,6 +1,7 @@
 // "Показать в папке" as the program does it: the file manager's ShowItems
 // call on a private session bus of the test's own, and the folder opened
 // instead when no file manager answers.
+#include "platform/services.h"
 #include "platform/show_in_folder.h"
 #include "support/temp_tree.h"
 
@@ -10,8 +11,11 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
+#include <optional>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -175,6 +179,83 @@ TEST_F(ShowInFolder, WithoutAFileManagerTheFolderOpens)
     showItemInFolder(QDBusConnection(QStringLiteral("no such bus")), path,
         [this](const std::string& folder) { openedFolders.push_back(folder); });
     EXPECT_EQ(openedFolders, std::vector<std::string> { tree.path("d") });
+}
+
+namespace {
+
+// Sets an environment variable while the object lives.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const std::string& value)
+        : name_(name)
+    {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedVariable()
+    {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+// Puts an xdg-open into `bin` that writes its argument to `argumentFile`
+// and ends with `status`.
+void writeOpener(const TempTree& tree, const std::string& argumentFile, int status)
+{
+    std::string script = "#!/bin/sh\nPATH=/usr/bin:/bin\n";
+    script += "printf '%s' \"$1\" > '" + argumentFile + ".new'\n";
+    script += "mv '" + argumentFile + ".new' '" + argumentFile + "'\nexit ";
+    script += std::to_string(status);
+    script += "\n";
+    const std::string made = tree.file("opener.new", script);
+    ::chmod(made.c_str(), 0755);
+    ::rename(made.c_str(), tree.path("bin/xdg-open").c_str());
+    ::unlink(argumentFile.c_str());
+}
+
+} // namespace
+
+TEST_F(ShowInFolder, TheDesktopTellsWhenNothingCanOpenTheFolder)
+{
+    // The program's own desktop actions, on this test's bus (no file
+    // manager) and with an xdg-open of its own alone on PATH.
+    ScopedVariable sessionBus("DBUS_SESSION_BUS_ADDRESS", bus.address);
+    tree.dir("bin");
+    ScopedVariable path("PATH", tree.path("bin"));
+    const std::string argumentFile = tree.path("argument");
+    const auto argument = [&] {
+        return ::access(argumentFile.c_str(), F_OK) == 0 ? qevra::testing::readFile(argumentFile)
+                                                         : std::string();
+    };
+    qevra::platform::Desktop& desktop = qevra::platform::realServices().desktop;
+    const std::string file = tree.file("caf\xe9/x.txt");
+    int failures = 0;
+
+    writeOpener(tree, argumentFile, 4);
+    desktop.showInFolder(file, [&] { ++failures; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return failures == 1; }, 10000));
+    EXPECT_EQ(argument(), tree.path("caf\xe9"));
+
+    // The folder opened: nothing is told.
+    writeOpener(tree, argumentFile, 0);
+    desktop.showInFolder(file, [&] { ++failures; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !argument().empty(); }, 10000));
+    QTest::qWait(300);
+    EXPECT_EQ(failures, 1);
+
+    // An opener that cannot be started is told at once.
+    qevra::platform::launchWatched("qevra-no-such-opener", file, [&] { ++failures; });
+    EXPECT_EQ(failures, 2);
 }
 
 #include "test_show_in_folder.moc"

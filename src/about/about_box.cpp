@@ -1,6 +1,8 @@
 #include "about/about_box.h"
 
+#include "controls/accessibility.h"
 #include "controls/palette.h"
+#include "controls/placement.h"
 #include "platform/fonts.h"
 #include "platform/services.h"
 
@@ -56,8 +58,8 @@ TAboutBox::TAboutBox(platform::Services& services, QWidget* parent)
 {
     setWindowTitle(QStringLiteral("О программе"));
     setFixedSize(309, 177);
-    setPalette(controls::programPalette());
-    setAutoFillBackground(true);
+    controls::keepOnScreen(*this);
+    controls::keepProgramColours(*this);
     setFont(aboutFont(16));
 
     auto label = [this](const QString& text, int left, int top) {
@@ -65,11 +67,7 @@ TAboutBox::TAboutBox(platform::Services& services, QWidget* parent)
         made->move(left, top);
         return made;
     };
-    auto red = [](controls::Label* made) {
-        QPalette redText = made->palette();
-        redText.setColor(QPalette::WindowText, QColor(255, 0, 0));
-        made->setPalette(redText);
-    };
+    auto red = [](controls::Label* made) { made->setTextColour(QColor(255, 0, 0)); };
     Label5 = label(QStringLiteral("Qevra"), 16, 8);
     Label5->setFont(aboutFont(21));
     Label5->resize(Label5->sizeHint());
@@ -92,6 +90,10 @@ TAboutBox::TAboutBox(platform::Services& services, QWidget* parent)
         link->setCursor(Qt::PointingHandCursor);
         link->installEventFilter(this);
     }
+    // The keyboard and assistive tools reach the links too: Tab, then Enter
+    // or Space (or the link's action) does what a click does.
+    controls::makeLink(Label3, [this] { Label3Click(); });
+    controls::makeLink(Label4, [this] { Label4Click(); });
 }
 
 void TAboutBox::Label3Click()
@@ -128,7 +130,7 @@ void TAboutBox::showEvent(QShowEvent* event)
         if (QScreen* screen = QGuiApplication::primaryScreen()) {
             QRect frame = frameGeometry();
             frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
+            move(controls::placedInside(frame, screen->availableGeometry()));
         }
     }
     QWidget::showEvent(event);

@@ -10,7 +10,8 @@
 namespace qevra {
 
 // The About box: the program's title, author, e-mail address, version and
-// home page, two of them links for the desktop. Shown without being modal,
+// home page, two of them links for the desktop, which a click, or Tab and
+// Enter or Space, or an assistive tool's press action opens. Shown without being modal,
 // hidden on close; centred on the screen the first time, later where it was
 // left.
 class TAboutBox : public QWidget {

@@ -3,6 +3,7 @@
 #include "about/about_box.h"
 #include "app/stop_flag.h"
 #include "controls/palette.h"
+#include "controls/placement.h"
 #include "editor/copies_editor.h"
 #include "platform/fonts.h"
 #include "platform/services.h"
@@ -10,6 +11,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
+#include <QLineEdit>
 #include <QMouseEvent>
 
 namespace qevra {
@@ -55,9 +57,9 @@ TForm1::TForm1(platform::Services& services, QWidget* parent)
     setWindowTitle(QStringLiteral("Qevra"));
     setFixedSize(495, 140);
     move(252, 141);
+    controls::keepOnScreen(*this);
     setFont(platform::windowFont(11));
-    setPalette(controls::programPalette());
-    setAutoFillBackground(true);
+    controls::keepProgramColours(*this);
     setMouseTracking(true);
 
     using controls::Label;
@@ -109,6 +111,7 @@ TForm1::TForm1(platform::Services& services, QWidget* parent)
     // Names for screen readers where no text of the control says what it is.
     Label2->setAccessibleTitle(Label3->caption());
     proComboBox1->setAccessibleName(Label4->caption());
+    proComboBox1->lineEdit()->setAccessibleName(Label4->caption());
     ProgressBar1->setAccessibleName(QStringLiteral("Ход поиска"));
 
     setTabOrder(proComboBox1, xpButton1);

@@ -31,7 +31,7 @@ QIcon programIcon()
 {
     initIconResources();
     QIcon icon;
-    for (const int size : { 16, 32, 48, 64, 128, 256 })
+    for (const int size : { 16, 24, 32, 48, 64, 128, 256 })
         icon.addFile(QStringLiteral(":/icons/qevra-%1.png").arg(size), QSize(size, size));
     return icon;
 }
@@ -119,7 +119,7 @@ int runProgram(int argc, char** argv)
     Application application(argc, argv);
     Application::setWindowIcon(programIcon());
     // Lets the desktop match the windows with qevra.desktop and its icon.
-    Application::setDesktopFileName(QStringLiteral("qevra"));
+    Application::setDesktopFileName(QStringLiteral("org.qevra.Qevra"));
 
     // The platform's own dialog texts in Russian, like the program's.
     QTranslator qtTexts;

@@ -141,7 +141,7 @@ absolute and its links resolved). While standard error is a terminal, the
 search shows its progress there.
 
 A search by content remembers which files it proved equal or different, in
-$XDG_CACHE_HOME/qevra (else ~/.cache/qevra), about 56 bytes a file, for at
+$XDG_CACHE_HOME/qevra (else ~/.cache/qevra), about 64 bytes a file, for at
 most 2,000,000 files proved within 180 days. A later search reads again only
 the files changed since (in identity, size, modification or change time)
 and one copy of each group they may join; its rows are the same.

@@ -9,9 +9,13 @@
 
 #include <QAbstractItemView>
 #include <QAccessibleWidget>
+#include <QFocusFrame>
 #include <QHash>
+#include <QKeyEvent>
 #include <QKeySequence>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPointer>
 #include <QWindow>
 #include <mutex>
@@ -19,6 +23,16 @@
 namespace qevra::controls {
 
 namespace {
+
+// A control that lies wholly beyond its window's edge (the copies editor's
+// preview panel while it is closed) cannot be seen, though shown.
+bool outsideItsWindow(const QWidget* control)
+{
+    const QWidget* window = control->window();
+    if (window == control)
+        return false;
+    return !QRect(control->mapTo(window, QPoint(0, 0)), control->size()).intersects(window->rect());
+}
 
 // The button and the check box: their caption (without the accelerator's
 // "&") is their name, Alt with the accelerator character their shortcut,
@@ -56,6 +70,10 @@ public:
         QAccessible::State state = QAccessibleWidget::state();
         state.pressed = control()->pressed();
         state.hotTracked = control()->hover();
+        if (outsideItsWindow(control())) {
+            state.invisible = true;
+            state.offscreen = true;
+        }
         return state;
     }
 
@@ -389,6 +407,208 @@ private:
     mutable QHash<std::uint64_t, QAccessible::Id> rows_;
 };
 
+// What makes a label a link (makeLink): a child of the label that watches
+// its keys, focus and painting, and runs its activation.
+class LinkActivation : public QObject {
+public:
+    LinkActivation(QLabel* label, std::function<void()> activate)
+        : QObject(label)
+        , label_(label)
+        , activate_(std::move(activate))
+    {
+        label->setFocusPolicy(Qt::TabFocus);
+        label->installEventFilter(this);
+    }
+
+    // Runs the activation, as a click on the label does; a label disabled
+    // meanwhile takes none.
+    void activateIfEnabled()
+    {
+        if (label_->isEnabled() && activate_)
+            activate_();
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched != label_)
+            return false;
+        switch (event->type()) {
+        case QEvent::KeyPress: {
+            showMark(true);
+            // Enter or Space activates on its release, as on the program's
+            // buttons.
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (!isActivationKey(key))
+                return false;
+            if (!key->isAutoRepeat())
+                heldKey_ = key->key();
+            return true;
+        }
+        case QEvent::KeyRelease: {
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (!isActivationKey(key))
+                return false;
+            if (!key->isAutoRepeat() && key->key() == heldKey_) {
+                heldKey_ = 0;
+                activateIfEnabled();
+            }
+            return true;
+        }
+        case QEvent::FocusIn: {
+            // The focus the window hands on as it opens or a click leaves
+            // shows no mark until a key is pressed: a window opened with the
+            // mouse looks as it always did.
+            const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+            heldKey_ = 0;
+            showMark(reason != Qt::ActiveWindowFocusReason && reason != Qt::MouseFocusReason
+                && reason != Qt::PopupFocusReason);
+            return false;
+        }
+        case QEvent::FocusOut:
+            heldKey_ = 0;
+            showMark(false);
+            return false;
+        case QEvent::Paint: {
+            if (!markShown_ || !label_->hasFocus())
+                return false;
+            // The label paints its text, then the focus mark goes around it.
+            static_cast<QObject*>(label_)->event(event);
+            QPainter painter(label_);
+            focusMark(painter, 0, 0, label_->width(), label_->height());
+            return true;
+        }
+        default:
+            return false;
+        }
+    }
+
+private:
+    static bool isActivationKey(const QKeyEvent* key)
+    {
+        if (key->modifiers() & ~Qt::KeypadModifier)
+            return false;
+        return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter
+            || key->key() == Qt::Key_Space;
+    }
+
+    void showMark(bool shown)
+    {
+        if (shown == markShown_)
+            return;
+        markShown_ = shown;
+        label_->update();
+    }
+
+    QLabel* label_;
+    std::function<void()> activate_;
+    int heldKey_ = 0;
+    bool markShown_ = false;
+};
+
+// A program window: role Window, where Qt would present a plain widget as a
+// nameless client area and tools look for a window with its title. Its
+// children are its child widgets that are not hidden: a control the window
+// does not show is not there for a tool to walk or announce.
+class WindowAccessible : public QAccessibleWidget {
+public:
+    explicit WindowAccessible(QWidget* window)
+        : QAccessibleWidget(window, QAccessible::Window)
+    {
+    }
+
+    int childCount() const override { return int(shownChildren().size()); }
+
+    QAccessibleInterface* child(int index) const override
+    {
+        const QWidgetList shown = shownChildren();
+        if (index < 0 || index >= shown.size())
+            return nullptr;
+        return QAccessible::queryAccessibleInterface(shown.at(index));
+    }
+
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        if (!child)
+            return -1;
+        return int(shownChildren().indexOf(qobject_cast<QWidget*>(child->object())));
+    }
+
+private:
+    // As Qt's own interfaces list a widget's children (other windows, the
+    // menus among them, and focus frames are not children), less the hidden.
+    QWidgetList shownChildren() const
+    {
+        QWidgetList shown;
+        for (QObject* object : widget()->children()) {
+            auto* child = qobject_cast<QWidget*>(object);
+            if (child && !child->isWindow() && !child->isHidden()
+                && !qobject_cast<QFocusFrame*>(child))
+                shown.append(child);
+        }
+        return shown;
+    }
+};
+
+// A label made a link (makeLink): role Link, its text as name, and the press
+// action, which runs the link's activation from the event loop.
+class LinkAccessible : public QAccessibleWidget {
+public:
+    LinkAccessible(QLabel* label, LinkActivation* activation)
+        : QAccessibleWidget(label, QAccessible::Link)
+        , activation_(activation)
+    {
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty())
+            return static_cast<QLabel*>(widget())->text();
+        return QAccessibleWidget::text(t);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.linked = true;
+        return state;
+    }
+
+    QStringList actionNames() const override
+    {
+        return QStringList(QAccessibleActionInterface::pressAction())
+            + QAccessibleWidget::actionNames();
+    }
+
+    void doAction(const QString& name) override
+    {
+        if (name != QAccessibleActionInterface::pressAction()) {
+            QAccessibleWidget::doAction(name);
+            return;
+        }
+        LinkActivation* const activation = activation_.data();
+        if (!activation)
+            return;
+        QMetaObject::invokeMethod(
+            activation, [activation] { activation->activateIfEnabled(); }, Qt::QueuedConnection);
+    }
+
+private:
+    QPointer<LinkActivation> activation_;
+};
+
+// Qt's own widgets and windows (menus, message boxes, file dialogs, tool
+// tips...) keep Qt's own interfaces; only the program's classes, whose meta
+// objects live in its namespace, are its windows.
+bool isProgramWindow(QObject* object)
+{
+    if (!object->isWidgetType() || !static_cast<QWidget*>(object)->isWindow())
+        return false;
+    const QMetaObject* meta = object->metaObject();
+    return meta->superClass() == &QWidget::staticMetaObject
+        && QByteArrayView(meta->className()).startsWith("qevra::");
+}
+
 QAccessibleInterface* programControls(const QString&, QObject* object)
 {
     if (auto* button = qobject_cast<TxpButton*>(object))
@@ -404,11 +624,14 @@ QAccessibleInterface* programControls(const QString&, QObject* object)
         return new ComboBoxAccessible(box);
     if (auto* list = qobject_cast<TfsListBox*>(object))
         return new NameListAccessible(list);
-    // The program's windows are plain widgets, which Qt would present as
-    // a nameless client area; tools look for a window with its title.
-    if (object->isWidgetType() && static_cast<QWidget*>(object)->isWindow()
-        && object->metaObject()->superClass() == &QWidget::staticMetaObject)
-        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    if (auto* label = qobject_cast<QLabel*>(object)) {
+        for (QObject* child : label->children()) {
+            if (auto* activation = dynamic_cast<LinkActivation*>(child))
+                return new LinkAccessible(label, activation);
+        }
+    }
+    if (isProgramWindow(object))
+        return new WindowAccessible(static_cast<QWidget*>(object));
     return nullptr;
 }
 
@@ -418,6 +641,16 @@ void installAccessibleFactory()
 {
     static std::once_flag installed;
     std::call_once(installed, [] { QAccessible::installFactory(programControls); });
+}
+
+void makeLink(QLabel* label, std::function<void()> activate)
+{
+    installAccessibleFactory();
+    new LinkActivation(label, std::move(activate));
+    // Qt made the label's interface, a static text, as the label got its
+    // text: it goes, so that the next query makes the link's.
+    if (QAccessibleInterface* before = QAccessible::queryAccessibleInterface(label))
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(before));
 }
 
 void notifyAccessible(QObject* object, QAccessible::Event event)

@@ -1,6 +1,7 @@
 #include "controls/basic_controls.h"
 
 #include "controls/accessibility.h"
+#include "controls/palette.h"
 
 #include <QCompleter>
 #include <QFocusEvent>
@@ -14,6 +15,7 @@ namespace qevra::controls {
 
 Label::Label(const QString& caption, QWidget* parent)
     : QLabel(caption, parent)
+    , textColour_(programColour(QPalette::WindowText))
 {
     setTextFormat(Qt::PlainText);
     setWordWrap(false);
@@ -33,6 +35,43 @@ void Label::setAccessibleTitle(const QString& title)
 {
     accessibleTitle_ = title;
     nameForAccessibility();
+}
+
+void Label::setTextColour(QColor colour)
+{
+    textColour_ = colour;
+    QPalette own = palette();
+    own.setColor(QPalette::WindowText, colour);
+    setPalette(own);
+}
+
+bool Label::event(QEvent* event)
+{
+    const bool handled = QLabel::event(event);
+    // A style sheet's rule may give labels a ground of their own, which the
+    // caption in its own colour would not stand out from: the label keeps
+    // showing its window's ground.
+    if ((event->type() == QEvent::Polish || event->type() == QEvent::StyleChange)
+        && testAttribute(Qt::WA_StyleSheet))
+        setAttribute(Qt::WA_StyledBackground, false);
+    return handled;
+}
+
+void Label::paintEvent(QPaintEvent* event)
+{
+    // Qt's label takes its text colour from a style sheet's rules when it
+    // paints, whatever its palette: under one, the caption is drawn here in
+    // its own colour (without the sheet's border).
+    if (!testAttribute(Qt::WA_StyleSheet)) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    QPalette colours = palette();
+    colours.setColor(QPalette::WindowText, textColour_);
+    style()->drawItemText(&painter, contentsRect(),
+        int(QStyle::visualAlignment(layoutDirection(), alignment())), colours, isEnabled(), text(),
+        QPalette::WindowText);
 }
 
 void Label::nameForAccessibility()

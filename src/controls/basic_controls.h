@@ -20,10 +20,20 @@ public:
     // "не выбран") does not say what it is.
     void setAccessibleTitle(const QString& title);
 
+    // The caption's colour: the program's text colour unless set.
+    QColor textColour() const { return textColour_; }
+    void setTextColour(QColor colour);
+
+protected:
+    // Under a style sheet the caption keeps its colour on a clear ground.
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
 private:
     void nameForAccessibility();
 
     QString accessibleTitle_;
+    QColor textColour_;
 };
 
 class FlatComboEdit;

@@ -1,6 +1,7 @@
 #include "controls/name_list.h"
 
 #include "controls/accessibility.h"
+#include "controls/palette.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -373,7 +374,7 @@ void TfsListBox::paintEvent(QPaintEvent* event)
     const QPalette::ColorGroup group = !isEnabled() ? QPalette::Disabled
         : isActiveWindow()                          ? QPalette::Active
                                                     : QPalette::Inactive;
-    const QPalette& colours = palette();
+    const QPalette& colours = drawingPalette(*this);
     painter.fillRect(event->rect(), colours.color(group, QPalette::Base));
     const int width = viewport()->width();
     const int first = std::max(0, event->rect().top() / kRowHeight);

@@ -1,5 +1,9 @@
 #include "controls/palette.h"
 
+#include <QPaintEvent>
+#include <QPainter>
+#include <QWidget>
+
 namespace qevra::controls {
 
 namespace {
@@ -44,6 +48,30 @@ QPalette makePalette()
     return palette;
 }
 
+// Paints the window colour as a window's ground under a style sheet.
+class WindowGround : public QObject {
+public:
+    explicit WindowGround(QWidget* window)
+        : QObject(window)
+        , window_(window)
+    {
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == window_ && event->type() == QEvent::Paint
+            && window_->testAttribute(Qt::WA_StyleSheet)) {
+            QPainter painter(window_);
+            painter.fillRect(static_cast<QPaintEvent*>(event)->rect(), windowColour());
+        }
+        return false;
+    }
+
+private:
+    QWidget* window_;
+};
+
 } // namespace
 
 QColor windowColour()
@@ -60,6 +88,20 @@ const QPalette& programPalette()
 QColor programColour(QPalette::ColorRole role)
 {
     return programPalette().color(QPalette::Active, role);
+}
+
+const QPalette& drawingPalette(const QWidget& control)
+{
+    return control.testAttribute(Qt::WA_StyleSheet) ? programPalette() : control.palette();
+}
+
+void keepProgramColours(QWidget& window)
+{
+    window.setPalette(programPalette());
+    window.setAutoFillBackground(true);
+    // A style sheet may give the window another ground (and turn the fill
+    // off): the window colour is painted over it before anything else.
+    window.installEventFilter(new WindowGround(&window));
 }
 
 } // namespace qevra::controls

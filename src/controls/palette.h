@@ -3,6 +3,8 @@
 #include <QColor>
 #include <QPalette>
 
+class QWidget;
+
 namespace qevra::controls {
 
 // The background of the program's three windows: red 240, green 251,
@@ -20,5 +22,15 @@ const QPalette& programPalette();
 
 // A colour of the program palette in its active group.
 QColor programColour(QPalette::ColorRole role);
+
+// What an owner-drawn control draws with: its palette, or the program's
+// under a style sheet (`-stylesheet FILE`, or one a theming tool sets), whose
+// rules override a widget's palette colour by colour and take the text and
+// ground from different sources.
+const QPalette& drawingPalette(const QWidget& control);
+
+// Gives a window of the program its palette and its ground, which stays the
+// window colour under a style sheet too.
+void keepProgramColours(QWidget& window);
 
 } // namespace qevra::controls

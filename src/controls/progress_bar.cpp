@@ -1,6 +1,7 @@
 #include "controls/progress_bar.h"
 
 #include "controls/accessibility.h"
+#include "controls/palette.h"
 
 #include <QPainter>
 
@@ -47,11 +48,12 @@ int ProgressBar::filledWidth(int width, int position, int maximum)
 void ProgressBar::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
+    const QPalette& colours = drawingPalette(*this);
     const int filled = filledWidth(width(), position_, max_);
-    painter.fillRect(QRect(0, 0, filled, height()), palette().color(QPalette::Highlight));
+    painter.fillRect(QRect(0, 0, filled, height()), colours.color(QPalette::Highlight));
     // The unfilled part stands out from the window as a darker grey, so an
     // empty bar is still seen as a bar.
-    painter.fillRect(QRect(filled, 0, width() - filled, height()), palette().color(QPalette::Dark));
+    painter.fillRect(QRect(filled, 0, width() - filled, height()), colours.color(QPalette::Dark));
 }
 
 } // namespace qevra::controls

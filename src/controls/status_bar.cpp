@@ -1,6 +1,7 @@
 #include "controls/status_bar.h"
 
 #include "controls/accessibility.h"
+#include "controls/palette.h"
 
 #include <QEvent>
 #include <QPainter>
@@ -73,15 +74,17 @@ bool StatusBar::eventFilter(QObject* watched, QEvent* event)
 
 void StatusBar::paintEvent(QPaintEvent*)
 {
+    // Drawn on the window's ground in the program's colours, whatever
+    // palette an application style sheet gives the bar.
     QPainter painter(this);
     const QRect panel = rect().adjusted(0, kGapAbove, -1, -1 - kGapBelow);
-    painter.setPen(palette().color(QPalette::Dark));
+    painter.setPen(programColour(QPalette::Dark));
     painter.drawLine(panel.topLeft(), panel.topRight());
     painter.drawLine(panel.topLeft(), panel.bottomLeft());
-    painter.setPen(palette().color(QPalette::Light));
+    painter.setPen(programColour(QPalette::Light));
     painter.drawLine(panel.bottomLeft(), panel.bottomRight());
     painter.drawLine(panel.topRight(), panel.bottomRight());
-    painter.setPen(palette().color(QPalette::WindowText));
+    painter.setPen(programColour(QPalette::WindowText));
     painter.drawText(textArea(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text_);
 }
 

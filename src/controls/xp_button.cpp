@@ -1,6 +1,7 @@
 #include "controls/xp_button.h"
 
 #include "controls/gradient.h"
+#include "controls/palette.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -246,7 +247,9 @@ void TxpButton::paintEnabled(QPainter& painter)
     verticalLine(painter, w - 1, 3, h - 3, kWhite);
     if (hover_)
         roundedOutline(painter, 3, 3, w - 3, h - 3, 2, 2, kHoverFrame);
-    const QColor text = palette().color(QPalette::WindowText);
+    // The program's colours, not the palette an application style sheet
+    // may give the button: the face under the caption is always light.
+    const QColor text = programColour(QPalette::WindowText);
     const int offset = pressed_ ? 1 : 0;
     paintCaption(painter, text, offset);
     if (focused_)
@@ -260,7 +263,7 @@ void TxpButton::paintDisabled(QPainter& painter)
     const int h = height();
     roundedFill(painter, 0, 0, w, h, 3, 3, kDisabledFace);
     roundedOutline(painter, 0, 0, w, h, 3, 3, kFace);
-    const QColor corner = palette().color(QPalette::Button);
+    const QColor corner = programColour(QPalette::Button);
     for (const QPoint point :
         { QPoint(0, 0), QPoint(w - 1, 0), QPoint(w - 1, h - 1), QPoint(0, h - 1) })
         painter.fillRect(point.x(), point.y(), 1, 1, corner);

@@ -176,8 +176,10 @@ void TxpCheckBox::paintEvent(QPaintEvent*)
     const QFontMetrics metrics(font());
     const int textWidth = metrics.horizontalAdvance(text);
     const int textHeight = metrics.height();
+    // The program's text colour on the box's own ground, whatever palette an
+    // application style sheet gives the box.
     const QColor textColour
-        = enabled ? palette().color(QPalette::WindowText) : QColor(kDisabledCaption);
+        = enabled ? programColour(QPalette::WindowText) : QColor(kDisabledCaption);
     const bool captionRight = alignment_ == TCheckBoxAlignment::cbaRight;
     const int textLeft = captionRight ? 20 : 2;
     const QRect clip = captionRight ? QRect(QPoint(20, 2), QPoint(w - 3, h - 1))

@@ -1,10 +1,12 @@
 #include "editor/copies_editor.h"
 
 #include "controls/palette.h"
+#include "controls/placement.h"
 #include "platform/fonts.h"
 
 #include <QCloseEvent>
 #include <QFile>
+#include <QResizeEvent>
 
 namespace qevra {
 
@@ -37,10 +39,12 @@ TForm2::TForm2(
     setWindowTitle(QStringLiteral("Редактор копий"));
     setFixedSize(654, 356);
     move(219, 152);
+    // Moved onto the screen where it would run off it, as the preview panel
+    // widens it too.
+    controls::keepOnScreen(*this);
     setFont(platform::windowFont(11));
     // The name lists have the window's colour too: the palette's base.
-    setPalette(controls::programPalette());
-    setAutoFillBackground(true);
+    controls::keepProgramColours(*this);
 
     using controls::Label;
     using controls::TxpButton;
@@ -98,6 +102,16 @@ TForm2::TForm2(
     xpButton4 = button(QStringLiteral("Открыть"), 360, 304, 75);
     xpButton5 = button(QStringLiteral("Удалить"), 440, 304, 75);
     xpButton6 = button(QStringLiteral("Удалить все"), 520, 304, 83);
+    // The buttons of both columns share their captions: their descriptions
+    // say which file each acts on.
+    const QString firstFile = Label7->caption();
+    const QString secondFile = Label8->caption();
+    xpButton1->setAccessibleDescription(QStringLiteral("Открыть ") + firstFile);
+    xpButton2->setAccessibleDescription(QStringLiteral("Удалить ") + firstFile);
+    xpButton3->setAccessibleDescription(QStringLiteral("Удалить все 1-ые файлы из пар копий"));
+    xpButton4->setAccessibleDescription(QStringLiteral("Открыть ") + secondFile);
+    xpButton5->setAccessibleDescription(QStringLiteral("Удалить ") + secondFile);
+    xpButton6->setAccessibleDescription(QStringLiteral("Удалить все 2-ые файлы из пар копий"));
     Label10 = label(QStringLiteral("1-ый файл из пары копий"), 656, 24);
     Label11 = label(QStringLiteral("2-ой файл из пары копий"), 656, 194);
     fsbitbtn4 = button(QStringLiteral(">>>"), 608, 328, 43);
@@ -105,6 +119,13 @@ TForm2::TForm2(
     Button1 = button(QStringLiteral("Проиграть"), 656, 240, 75);
     Button6 = button(QStringLiteral("Остановить"), 736, 80, 75);
     Button5 = button(QStringLiteral("Проиграть"), 656, 80, 75);
+    // The toggle's arrows say nothing to a screen reader: its name says
+    // what a press does (the preview panel names it anew as it opens).
+    fsbitbtn4->setAccessibleName(QStringLiteral("Показать просмотр"));
+    Button5->setAccessibleDescription(QStringLiteral("Проиграть ") + firstFile);
+    Button1->setAccessibleDescription(QStringLiteral("Проиграть ") + secondFile);
+    for (TxpButton* stop : { Button6, Button3 })
+        stop->setAccessibleDescription(QStringLiteral("Остановить проигрывание"));
 
     QWidget* order[] = { fsListBox1, fsListBox2, xpButton1, xpButton2, xpButton3, xpButton4,
         xpButton5, xpButton6, fsbitbtn4, Button3, Button1, Button6, Button5 };
@@ -130,6 +151,10 @@ TForm2::TForm2(
         control->setButtonFont(platform::windowFont(11));
     }
     makeNameListMenu();
+    for (QWidget* control : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (!control->isWindow() && control->focusPolicy() != Qt::NoFocus)
+            focusPolicies_.emplace_back(control, control->focusPolicy());
+    keepFocusInView();
 }
 
 TForm2::~TForm2() = default;
@@ -227,6 +252,24 @@ void TForm2::closeEvent(QCloseEvent* event)
 {
     FormClose();
     event->accept();
+}
+
+void TForm2::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    keepFocusInView();
+}
+
+void TForm2::keepFocusInView()
+{
+    // The preview panel's controls lie beyond the closed panel's edge:
+    // Tab would land on buttons nobody can see.
+    for (const auto& [control, policy] : focusPolicies_) {
+        const bool inView = control->geometry().intersects(rect());
+        control->setFocusPolicy(inView ? policy : Qt::NoFocus);
+        if (!inView && focusWidget() == control)
+            focusNextChild();
+    }
 }
 
 } // namespace qevra

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include <QWidget>
@@ -70,6 +71,9 @@ inline const QString kStayedInTrashFolder
 inline const QString kStayedInTrashFolderMany
     = QStringLiteral("Файлы остались в корзине: их папки заменили другие");
 inline const QString kNotRestored = QStringLiteral("Не удалось вернуть из корзины");
+// No application could open the file or its folder (followed by the path).
+inline const QString kOpenFailed = QStringLiteral("Не удалось открыть файл");
+inline const QString kShowInFolderFailed = QStringLiteral("Не удалось показать файл в папке");
 
 // The copies editor: lists the pairs of the main window's first-copy and
 // second-copy lists by bare name, shows the full paths of the pair the user
@@ -162,6 +166,10 @@ public:
     QAction* menuRestore; // also Ctrl+Z
     // Opens the menu for column 1 or 2 at a global position.
     void openNameListMenu(int column, QPoint globalPos);
+    // Ctrl+Shift+F10 or Ctrl with the menu key in fsListBox1: chooses its
+    // current row as a click does, then opens the menu for column 2 at the
+    // pair's row of fsListBox2.
+    void openSecondCopyMenu();
     // The column the menu was last opened for.
     int menuColumn() const { return menuColumn_; }
     // The menu's actions, for column 1 or 2.
@@ -183,6 +191,9 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // The window's width changes with the preview panel: the controls it
+    // leaves beyond its edge take no focus meanwhile.
+    void resizeEvent(QResizeEvent* event) override;
     // The right click on fsListBox2, which, disabled, passes it on.
     void contextMenuEvent(QContextMenuEvent* event) override;
 
@@ -222,6 +233,12 @@ private:
     // more, and tells the remembered comparisons that `candidate` went.
     void markIfGone(const Column& column, const std::string& path, std::uint32_t candidate);
     void makeNameListMenu();
+    // What a desktop action that found nothing to carry it out tells: the
+    // text and the path, in an ordinary message box.
+    platform::Desktop::Failed failureBox(const QString& text, const std::string& path);
+    // Gives the controls that lie wholly beyond the window's edge no focus,
+    // and the others their own focus again (from `focusPolicies_`).
+    void keepFocusInView();
     // Deletes the column's file `candidate` when it is still the file the
     // search saw, then marks the column when no file exists at its path.
     void deleteAndMark(const Column& column, std::uint32_t candidate);
@@ -265,6 +282,8 @@ private:
     // remembered comparisons (at the next turn of the event loop, together).
     std::vector<fs::FileStamp> gone_;
     int menuColumn_ = 1;
+    // The controls that take the focus, with how they take it.
+    std::vector<std::pair<QWidget*, Qt::FocusPolicy>> focusPolicies_;
 };
 
 } // namespace qevra

@@ -1,11 +1,13 @@
 // Open, delete and delete all: the copies editor's only actions that touch
-// the disk. They act at once, with no question and no message; the column's
-// path label and picture box are the only feedback.
+// the disk. They act at once, with no question; the column's path label and
+// picture box are the feedback, and a message box only when a deletion is
+// refused or no application could open the file.
 #include "editor/copies_editor.h"
 #include "platform/services.h"
 #include "search/comparison_memory.h"
 #include "search/deletion.h"
 
+#include <QPointer>
 #include <QTimer>
 
 namespace qevra {
@@ -49,7 +51,18 @@ void TForm2::openFile(const Column& column)
 {
     // With "Файл удален" or "Пусто" the label names no file to open.
     if (const auto& path = column.label->path())
-        services_.desktop.open(*path);
+        services_.desktop.open(*path, failureBox(kOpenFailed, *path));
+}
+
+platform::Desktop::Failed TForm2::failureBox(const QString& text, const std::string& path)
+{
+    // The opener's end is learnt later, from the event loop; the editor
+    // may be gone by then.
+    return
+        [editor = QPointer<TForm2>(this), message = text + QStringLiteral(": ") + shownPath(path)] {
+            if (editor)
+                editor->services_.ShowMessage(message);
+        };
 }
 
 void TForm2::deleteAndMark(const Column& column, std::uint32_t candidate)

@@ -13,8 +13,42 @@
 #include <QMenu>
 #include <QShortcut>
 #include <algorithm>
+#include <functional>
 
 namespace qevra {
+
+namespace {
+
+// Hands the keyboard's menu event with Ctrl, as the platform sends it for
+// Ctrl and the menu key, to `handler` instead of the list.
+class ControlMenuKey : public QObject {
+public:
+    ControlMenuKey(QWidget* list, std::function<void()> handler)
+        : QObject(list)
+        , handler_(std::move(handler))
+    {
+        list->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::ContextMenu)
+            return QObject::eventFilter(watched, event);
+        const auto* menuEvent = static_cast<QContextMenuEvent*>(event);
+        if (menuEvent->reason() != QContextMenuEvent::Keyboard
+            || !(menuEvent->modifiers() & Qt::ControlModifier))
+            return false;
+        event->accept();
+        handler_();
+        return true;
+    }
+
+private:
+    std::function<void()> handler_;
+};
+
+} // namespace
 
 void TForm2::makeNameListMenu()
 {
@@ -48,10 +82,23 @@ void TForm2::makeNameListMenu()
     menuRestore->setShortcut(restoreKey);
     menuTrash->setShortcutVisibleInContextMenu(true);
     menuRestore->setShortcutVisibleInContextMenu(true);
+    // The first list keeps the focus while the menu is open: its Delete
+    // is no key of the second copy's menu.
     new QShortcut(
-        trashKey, fsListBox1, [this] { trashFile(1); }, Qt::WidgetShortcut);
+        trashKey, fsListBox1,
+        [this] {
+            if (!nameListMenu->isVisible() || menuColumn_ == 1)
+                trashFile(1);
+        },
+        Qt::WidgetShortcut);
     new QShortcut(
         restoreKey, this, [this] { restoreFromTrash(); }, Qt::WindowShortcut);
+    // The second copy's menu from the first list, which has the keyboard.
+    for (const QKeySequence& key :
+        { QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::CTRL | Qt::Key_Menu) })
+        new QShortcut(
+            key, fsListBox1, [this] { openSecondCopyMenu(); }, Qt::WidgetShortcut);
+    new ControlMenuKey(fsListBox1, [this] { openSecondCopyMenu(); });
 
     connect(fsListBox1, &controls::TfsListBox::menuRequested, this,
         [this](QPoint globalPos) { openNameListMenu(1, globalPos); });
@@ -69,7 +116,29 @@ void TForm2::openNameListMenu(int number, QPoint globalPos)
     menuCopyPath->setEnabled(hasFile);
     menuCopyAllPairs->setEnabled(hasRows);
     menuRestore->setEnabled(canRestore());
+    // Delete moves the first list's file: the menu shows it, and takes it,
+    // for column 1 only.
+    menuTrash->setShortcut(menuColumn_ == 1 ? QKeySequence(Qt::Key_Delete) : QKeySequence());
     nameListMenu->popup(globalPos);
+}
+
+void TForm2::openSecondCopyMenu()
+{
+    // The platform may send both the key and the menu event for one press.
+    if (nameListMenu->isVisible())
+        return;
+    const std::int64_t current = fsListBox1->currentRow();
+    const std::int64_t row = current >= 0 ? current : fsListBox1->selectedRow();
+    if (row >= 0) {
+        fsListBox1->selectRow(row);
+        fsListBox1Click();
+    }
+    // At the pair's row in the second list, as the first list places its
+    // own keyboard menu.
+    QPoint at = fsListBox2->viewport()->rect().topLeft();
+    if (const QRect shown = fsListBox2->visualRect(fsListBox2->selectedRow()); !shown.isEmpty())
+        at = QPoint(shown.left() + shown.height(), shown.bottom());
+    openNameListMenu(2, fsListBox2->viewport()->mapToGlobal(at));
 }
 
 void TForm2::contextMenuEvent(QContextMenuEvent* event)
@@ -100,7 +169,7 @@ void TForm2::openColumnFile(int number)
 void TForm2::showInFolder(int number)
 {
     if (const auto& path = column(number).label->path())
-        services_.desktop.showInFolder(*path);
+        services_.desktop.showInFolder(*path, failureBox(kShowInFolderFailed, *path));
 }
 
 void TForm2::copyPath(int number)

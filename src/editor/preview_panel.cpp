@@ -40,6 +40,8 @@ void TForm2::fsbitbtn4Click()
         fsbitbtn4->setText(opening ? QStringLiteral("<<<") : QStringLiteral(">>>"));
         Label9->setCaption(opening ? kCloseHint : kOpenHint);
     }
+    fsbitbtn4->setAccessibleName(
+        opening ? QStringLiteral("Скрыть просмотр") : QStringLiteral("Показать просмотр"));
 }
 
 void TForm2::loadPictures(std::size_t pair)

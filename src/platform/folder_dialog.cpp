@@ -92,6 +92,8 @@ FolderDialog::FolderDialog(QWidget* parent, const QString& prompt)
     tree->setSelectionMode(QAbstractItemView::SingleSelection);
     tree->setUniformRowHeights(true);
     pathEdit = new QLineEdit(this);
+    tree->setAccessibleName(QStringLiteral("Папки"));
+    pathEdit->setAccessibleName(QStringLiteral("Путь к папке"));
     auto* buttons = new QDialogButtonBox(this);
     okButton = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
     cancelButton = buttons->addButton(QStringLiteral("Отмена"), QDialogButtonBox::RejectRole);

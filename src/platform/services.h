@@ -3,6 +3,7 @@
 #include "fs/file_system.h"
 
 #include <QString>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -34,11 +35,15 @@ public:
 
 // The desktop's actions: "open" for a file, a mailto: link or a web
 // address, and showing a file selected in its folder in the file manager.
+// Both return at once; `failed`, when given, runs later from the event loop
+// if nothing could open the target (the opener could not be started or
+// ended with a failure status). Without it a failure goes untold.
 class Desktop {
 public:
+    using Failed = std::function<void()>;
     virtual ~Desktop() = default;
-    virtual void open(const std::string& target) = 0;
-    virtual void showInFolder(const std::string& path) = 0;
+    virtual void open(const std::string& target, Failed failed = {}) = 0;
+    virtual void showInFolder(const std::string& path, Failed failed = {}) = 0;
 };
 
 // The services the windows use, owned by the program (the real ones) or by
@@ -79,9 +84,11 @@ private:
 // the folder dialog and the desktop's actions.
 Services& realServices();
 
-// Starts `program` (found on PATH) with one argument, detached, without a
-// shell; false when it could not be started.
-bool launchDetached(const char* program, const std::string& argument);
+// Starts `program` (found on PATH) with one argument, without a shell and
+// in a session of its own, and returns at once. Its end is watched from the
+// event loop, never waited for: `failed` (when given) runs when it could not
+// be started (at once) or ended with an exit status other than 0.
+void launchWatched(const char* program, const std::string& argument, std::function<void()> failed);
 
 // The error box's text for an exception message: a full stop is appended
 // when the message is not empty and its last character's code is greater

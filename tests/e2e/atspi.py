@@ -4,11 +4,16 @@
     atspi.py main DIRECTORY   the main window after DIRECTORY was chosen, an
                               extension typed and "По содержанию" checked
     atspi.py editor           the copies editor with a pair chosen
+    atspi.py menu             the name lists' menu, open: presses Down (with
+                              xdotool) and hears its first item take the focus
+    atspi.py folder           the folder dialog, open
+    atspi.py about            the About box, open
     atspi.py status TEXT      the status bar reads TEXT
     atspi.py press NAME       presses the button NAME through its action
 
 Exit status 0 when everything holds; 1 with the reasons on stderr.
 """
+import subprocess
 import sys
 import time
 import warnings
@@ -16,7 +21,7 @@ import warnings
 import gi
 
 gi.require_version("Atspi", "2.0")
-from gi.repository import Atspi  # noqa: E402
+from gi.repository import Atspi, GLib  # noqa: E402
 
 # Some of the calls used here have newer spellings; the old ones work on
 # every version shipped with the platform.
@@ -92,6 +97,11 @@ def by_name(nodes, name):
     return found[0] if found else None
 
 
+# A line edit's role, by the version of the toolkit.
+TEXT_ROLES = ("text", "entry")
+HIDDEN_LABELS = ("0", "Label6")  # the editor's row number and preview kind
+
+
 def main_window(directory):
     top = window("Qevra")
     check(top.get_role_name() == "frame", f"the main window is a {top.get_role_name()}")
@@ -116,6 +126,10 @@ def main_window(directory):
                   f"\"{other}\" is not reported disabled")
     combo = of_role(top, "combo box")
     check(names(combo) == ["Расширение файлов"], f"combo boxes {names(combo)}")
+    if combo:
+        edits = [node for node in descendants(combo[0]) if node.get_role_name() in TEXT_ROLES]
+        check(names(edits) == ["Расширение файлов"],
+              f"the extension box's edit field is named {names(edits)}")
     labels = names(of_role(top, "label"))
     check(f"Текущий каталог: {directory}" in labels,
           f"no directory label naming {directory}: {labels}")
@@ -142,9 +156,93 @@ def editor():
               f"no label \"{title}…\": {labels}")
     # The open and delete buttons of both columns; the preview toggle and
     # the player's buttons depend on the kind of files found.
-    shown = names(button for button in of_role(top, "push button") if showing(button))
+    buttons = of_role(top, "push button")
+    shown = names(button for button in buttons if showing(button))
     for caption in ("Открыть", "Удалить", "Удалить все"):
         check(shown.count(caption) == 2, f"not two \"{caption}\" among {shown}")
+    # Their descriptions tell the columns apart.
+    paired = [button for button in buttons
+              if button.get_name() in ("Открыть", "Удалить", "Удалить все") and showing(button)]
+    descriptions = [button.get_description() for button in paired]
+    check(len(set(descriptions)) == len(paired) and all(descriptions),
+          f"the open and delete buttons are described as {sorted(descriptions)}")
+    check("Открыть 1-ый файл из пары копий" in descriptions,
+          f"no \"Открыть\" of the first file among {sorted(descriptions)}")
+    # The preview toggle is named by what it does, never by its arrows (and
+    # with no preview for the files found it is hidden, so not there at all).
+    arrows = [name for name in names(buttons) if name in (">>>", "<<<")]
+    check(not arrows, f"the preview toggle is named {arrows}")
+    hidden = [name for name in names(of_role(top, "label")) if name in HIDDEN_LABELS]
+    check(not hidden, f"hidden labels are exposed: {hidden}")
+
+
+def run_main_loop(seconds, done):
+    """Lets events arrive for up to SECONDS, until done() holds."""
+    context = GLib.MainContext.default()
+    deadline = time.monotonic() + seconds
+    while not done() and time.monotonic() < deadline:
+        while context.pending():
+            context.iteration(False)
+        time.sleep(0.05)
+
+
+def menu():
+    # A popup menu is no child of the application: a screen reader meets it
+    # through the focus events of its items, as here.
+    focused = []
+
+    def heard(event):
+        if event.detail1 == 1 and event.source is not None:
+            focused.append(event.source)
+
+    listener = Atspi.EventListener.new(heard)
+    listener.register("object:state-changed:focused")
+    # The program learns that someone listens before it sends anything.
+    run_main_loop(1, lambda: False)
+    subprocess.run(["xdotool", "key", "Down"], check=True)
+
+    def items():
+        return [node for node in focused if node.get_role_name() == "menu item"]
+
+    run_main_loop(5, lambda: bool(items()))
+    listener.deregister("object:state-changed:focused")
+    heard_roles = [node.get_role_name() for node in focused]
+    if not check(items(), f"no menu item took the focus (focus went to {heard_roles})"):
+        return
+    item = items()[0]
+    check(item.get_name() == "Открыть", f"the first item is \"{item.get_name()}\"")
+    parent = item.get_parent()
+    role = parent.get_role_name() if parent is not None else None
+    check(role in ("popup menu", "menu"), f"the item's parent is a {role}")
+    if parent is not None:
+        entries = [parent.get_child_at_index(i) for i in range(parent.get_child_count())]
+        entries = [entry.get_name() for entry in entries
+                   if entry is not None and entry.get_role_name() == "menu item"]
+        for expected in ("Открыть", "Показать в папке", "Переместить в корзину"):
+            check(expected in entries, f"no item \"{expected}\" among {entries}")
+
+
+def folder():
+    top = window("Обзор папок")
+    check(top.get_role_name() == "dialog", f"the folder dialog is a {top.get_role_name()}")
+    nodes = list(descendants(top))
+    trees = [node for node in nodes if node.get_name() == "Папки"]
+    check(len(trees) == 1 and trees[0].get_role_name() in ("tree", "tree table"),
+          f"the folder tree: {[node.get_role_name() for node in trees]} named \"Папки\"")
+    paths = [node for node in nodes if node.get_name() == "Путь к папке"]
+    check(len(paths) == 1 and paths[0].get_role_name() in TEXT_ROLES,
+          f"the path line: {[node.get_role_name() for node in paths]} named \"Путь к папке\"")
+
+
+def about():
+    top = window("О программе")
+    links = of_role(top, "link")
+    check(names(links) == sorted(["qevra@example.org", "example.org/qevra"]),
+          f"links {names(links)}")
+    for link in links:
+        check(states(link).contains(Atspi.StateType.FOCUSABLE),
+              f"the link \"{link.get_name()}\" is not focusable")
+        check("Press" in actions(link), f"the link \"{link.get_name()}\" has no Press action")
 
 
 def status(text):
@@ -169,7 +267,8 @@ def press(name):
 
 
 def run():
-    commands = {"main": main_window, "editor": editor, "status": status, "press": press}
+    commands = {"main": main_window, "editor": editor, "menu": menu, "folder": folder,
+                "about": about, "status": status, "press": press}
     if len(sys.argv) < 2 or sys.argv[1] not in commands:
         sys.exit(__doc__)
     Atspi.set_timeout(5000, 20000)

@@ -28,14 +28,18 @@ std::optional<std::string> ScriptedFolderBrowser::browse(QWidget*, const QString
     return answer;
 }
 
-void RecordingDesktop::open(const std::string& target)
+void RecordingDesktop::open(const std::string& target, Failed failed)
 {
     opened.push_back(target);
+    if (failing && failed)
+        failed();
 }
 
-void RecordingDesktop::showInFolder(const std::string& path)
+void RecordingDesktop::showInFolder(const std::string& path, Failed failed)
 {
     shownInFolder.push_back(path);
+    if (failing && failed)
+        failed();
 }
 
 RecordingBoxes& boxes()

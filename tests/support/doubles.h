@@ -43,11 +43,14 @@ public:
 // Records every desktop action.
 class RecordingDesktop : public platform::Desktop {
 public:
-    void open(const std::string& target) override;
-    void showInFolder(const std::string& path) override;
+    void open(const std::string& target, Failed failed) override;
+    void showInFolder(const std::string& path, Failed failed) override;
 
     std::vector<std::string> opened;
     std::vector<std::string> shownInFolder;
+    // Every action fails, as where no application can open anything: its
+    // `failed` runs at once.
+    bool failing = false;
 };
 
 RecordingBoxes& boxes();
