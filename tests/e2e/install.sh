@@ -33,7 +33,7 @@ rm -f "$prefix.log"
 for program in qevra qevra-find; do
     [ -x "$prefix/bin/$program" ] || fail "bin/$program is missing or not executable"
 done
-for file in share/applications/qevra.desktop share/metainfo/org.qevra.Qevra.metainfo.xml \
+for file in share/applications/org.qevra.Qevra.desktop share/metainfo/org.qevra.Qevra.metainfo.xml \
     share/icons/hicolor/scalable/apps/qevra.svg share/man/man1/qevra.1.gz \
     share/man/ru/man1/qevra.1.gz share/man/man1/qevra-find.1.gz \
     share/man/ru/man1/qevra-find.1.gz share/doc/qevra/copyright share/doc/qevra/changelog.gz; do
@@ -45,7 +45,7 @@ png_size() {
     od -An -tu1 -j16 -N8 "$1" |
         awk '{ printf "%dx%d", $3 * 256 + $4 + $1 * 16777216 + $2 * 65536, $7 * 256 + $8 + $5 * 16777216 + $6 * 65536 }'
 }
-for size in 16 32 48 64 128 256; do
+for size in 16 24 32 48 64 128 256; do
     png=$prefix/share/icons/hicolor/${size}x$size/apps/qevra.png
     if [ ! -s "$png" ]; then
         fail "the ${size}x$size icon is missing"

@@ -47,7 +47,9 @@ echo "package: $deb"
 
 # What a Debian package must carry besides the program.
 contents=$(dpkg-deb -c "$deb" | awk '{ print $1, $NF }')
-for entry in "-rwxr-xr-x ./usr/bin/qevra" \
+for entry in "-rwxr-xr-x ./usr/bin/qevra" "-rwxr-xr-x ./usr/bin/qevra-find" \
+    "-rw-r--r-- ./usr/share/applications/org.qevra.Qevra.desktop" \
+    "-rw-r--r-- ./usr/share/metainfo/org.qevra.Qevra.metainfo.xml" \
     "-rw-r--r-- ./usr/share/doc/qevra/copyright" \
     "-rw-r--r-- ./usr/share/doc/qevra/changelog.gz" \
     "-rw-r--r-- ./usr/share/man/man1/qevra.1.gz" \
