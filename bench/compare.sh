@@ -85,7 +85,7 @@ run_tool() { # NAME OUT
     ours)
         # A whole process, as the peers are: every file, by content, every
         # pair as two NUL-terminated paths.
-        "$ours" --content -0 "$dir" >"$out" 2>/dev/null
+        "$ours" --content --no-cache -0 "$dir" >"$out" 2>/dev/null
         ;;
     jdupes) jdupes -r -z -q "$dir" >"$out" ;;
     fdupes) fdupes -r -q "$dir" >"$out" ;;

@@ -21,6 +21,9 @@ fail() {
 
 work=$(mktemp -d /tmp/qevra-find-test.XXXXXX)
 trap 'rm -rf "$work"' EXIT
+# The remembered comparisons go to the test's own folder.
+export XDG_CACHE_HOME=$work/cache
+unset QEVRA_NO_CACHE
 tree=$work/tree
 mkdir -p "$tree/a" "$tree/b" "$tree/c" "$tree/d"
 printf 'same bytes' >"$tree/a/x.txt"
@@ -59,6 +62,25 @@ run 2 "-0 with --json" "$find" -0 --json "$tree"
 run 2 "--ext without a value" "$find" "$tree" --ext
 [[ -s $work/out ]] && fail "a mistake wrote to standard output"
 run 1 "a missing directory" "$find" "$tree/none"
+
+# The remembered comparisons: kept by a search by content, not with
+# --no-cache or QEVRA_NO_CACHE, emptied by --forget (alone or before a
+# search), and the pairs the same either way.
+store=$XDG_CACHE_HOME/qevra/comparisons
+run 0 "--no-cache" "$find" --no-cache "$tree"
+[[ ! -e $store ]] || fail "--no-cache kept comparisons"
+QEVRA_NO_CACHE=1 "$find" "$tree" >/dev/null 2>&1
+[[ ! -e $store ]] || fail "QEVRA_NO_CACHE kept comparisons"
+"$find" --no-cache "$tree" >"$work/without" 2>/dev/null
+run 0 "a search that remembers" "$find" "$tree"
+[[ -s $store ]] || fail "a search by content kept no comparisons"
+cmp -s "$work/out" "$work/without" || fail "the pairs differ with the comparisons kept"
+run 0 "a search that recalls" "$find" "$tree"
+cmp -s "$work/out" "$work/without" || fail "the pairs differ with the comparisons recalled"
+run 0 "--forget alone" "$find" --forget
+[[ ! -e $store ]] || fail "--forget left the comparisons"
+run 0 "--forget before a search" "$find" --forget "$tree"
+cmp -s "$work/out" "$work/without" || fail "the pairs differ after --forget"
 run 1 "a file for a directory" "$find" "$tree/a/x.txt"
 
 # The pairs, as the copies editor lists them, for each criterion.

@@ -203,7 +203,7 @@ printf 'the same content\n' >"$tree/a/skip.log" # equal, but not a .txt
 
 # The trash is a folder of the test's own.
 data=$work/data
-XDG_DATA_HOME=$data "$program" >"$out/qevra.log" 2>&1 &
+XDG_DATA_HOME=$data XDG_CACHE_HOME=$work/cache "$program" >"$out/qevra.log" 2>&1 &
 qevra_pid=$!
 # The window appears, or the program has ended without one: no use waiting.
 shown_or_ended() { is_shown 'Qevra' || ! kill -0 "$qevra_pid" 2>/dev/null; }
