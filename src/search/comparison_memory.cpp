@@ -145,6 +145,7 @@ std::optional<std::vector<std::uint32_t>> classifyRemembering(fs::FileSystem& fi
     std::vector<Proof> proofs(n);
     for (std::size_t f = 0; f < n; ++f)
         proofs[f] = memory.recall(stamps[f]);
+    memory.releaseLoaded();
     std::vector<std::uint32_t> order(n);
     std::iota(order.begin(), order.end(), 0u);
     std::stable_sort(order.begin(), order.end(),

@@ -65,10 +65,12 @@ public:
 
     const std::vector<Entry>& entries() const { return entries_; }
     const std::vector<Entry>& learned() const { return learned_; }
+    // Frees what was loaded, once recalled: the saving reads the file anew.
+    void releaseLoaded() { std::vector<Entry>().swap(entries_); }
     // What was learned, leaving the memory empty.
     std::vector<Entry> takeLearned()
     {
-        std::vector<Entry>().swap(entries_);
+        releaseLoaded();
         return std::move(learned_);
     }
 
