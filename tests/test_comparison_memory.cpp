@@ -137,10 +137,11 @@ TEST_F(Remembering, ASecondSearchReadsOnlyWhatChangedAndOnePartnerEach)
 {
     std::vector<std::string> paths;
     for (int k = 0; k < 6; ++k)
-        paths.push_back(tree.file("same/" + std::to_string(k), std::string(5000, 'a')));
-    for (int k = 0; k < 4; ++k)
         paths.push_back(
-            tree.file("apart/" + std::to_string(k), std::string(4999, 'b') + char('0' + k)));
+            tree.file(std::string("same/").append(std::to_string(k)), std::string(5000, 'a')));
+    for (int k = 0; k < 4; ++k)
+        paths.push_back(tree.file(std::string("apart/").append(std::to_string(k)),
+            std::string(4999, 'b') + char('0' + k)));
     paths.push_back(tree.file("alone", "unique size"));
     const std::vector<Row> first = search(paths);
     EXPECT_EQ(first.size(), 15u);
@@ -171,8 +172,8 @@ TEST_F(Remembering, AChangedSmallFileIsReadWithTheOneClassItMayJoin)
 {
     std::vector<std::string> paths;
     for (int k = 0; k < 20; ++k)
-        paths.push_back(
-            tree.file("f" + std::to_string(k), std::string(99, 'p') + char('a' + k % 10)));
+        paths.push_back(tree.file(
+            std::string("f").append(std::to_string(k)), std::string(99, 'p') + char('a' + k % 10)));
     const std::vector<Row> first = search(paths);
     EXPECT_EQ(first.size(), 10u);
 
@@ -247,7 +248,8 @@ TEST_F(Remembering, RandomTreesGiveTheRowsOfASearchWithoutMemory)
         for (int k = 0; k < count; ++k) {
             const std::size_t size = 1 + random() % 3;
             const char fill = char('a' + random() % 3);
-            paths.push_back(own.file("f" + std::to_string(k), std::string(size * 700, fill)));
+            paths.push_back(own.file(
+                std::string("f").append(std::to_string(k)), std::string(size * 700, fill)));
         }
         for (int step = 0; step < 5; ++step) {
             search(paths); // compares with and without memory

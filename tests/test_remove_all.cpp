@@ -38,7 +38,7 @@ Layout randomLayout(std::mt19937& random)
             path.append(".txt");
             // Some share the name of another group's file.
             if (pick(4) == 0) {
-                path = "e";
+                path.assign(1, 'e');
                 path.append(std::to_string(m)).append("/same.txt");
             }
             std::string content = "group ";

@@ -673,7 +673,7 @@ bool ComparisonStore::save(ComparisonMemory memory, std::uint32_t day) const
         return false;
     --oldestAge;
 
-    const std::string name = "comparisons.new-" + std::to_string(::getpid());
+    const std::string name = std::string("comparisons.new-").append(std::to_string(::getpid()));
     bool written = false;
     {
         const Descriptor file(::openat(
