@@ -2,6 +2,7 @@
 // instead of from the files, and the file that keeps it.
 #include "search/comparison_memory.h"
 
+#include "fs/descriptor.h"
 #include "search/aside.h"
 #include "search/lockstep.h"
 
@@ -404,30 +405,7 @@ struct Gone {
 static_assert(std::is_trivially_copyable_v<Gone> && sizeof(Gone) == 40);
 constexpr off_t kMostJournalBytes = 4 * 1024 * 1024;
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1)
-        : fd_(fd)
-    {
-    }
-    ~Descriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(Descriptor&& other) noexcept
-        : fd_(std::exchange(other.fd_, -1))
-    {
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    Descriptor& operator=(Descriptor&&) = delete;
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
+using fs::Descriptor;
 
 std::uint32_t today()
 {
